@@ -1,0 +1,51 @@
+# Tidewatch: the two commands a newcomer needs are `make run` and `make test`.
+# BUILD can point elsewhere (make test BUILD=/tmp/tw) to keep builds apart.
+BUILD ?= build
+NATIVE := $(BUILD)/native
+WIN32 := $(BUILD)/win32
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CTEST_ARGS ?=
+FUZZ_SECONDS ?= 300
+
+.PHONY: all deps build native win32 test test-native test-win32 run fuzz format clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps native win32
+
+native:
+	@cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build $(NATIVE) -j $(JOBS)
+
+win32:
+	@cmake -S . -B $(WIN32) -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake >/dev/null
+	@cmake --build $(WIN32) -j $(JOBS)
+
+# One ctest run over both builds, inside one Wine session (private prefix,
+# one Xvfb display), so the output ends with a single summary.
+test: build
+	@printf 'subdirs("native" "win32")\n' > $(BUILD)/CTestTestfile.cmake
+	@scripts/wine-session ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+test-native: deps native
+	@ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+test-win32: deps win32
+	@scripts/wine-session ctest --test-dir $(WIN32) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+run: build
+	@scripts/run
+
+fuzz: deps native
+	@$(NATIVE)/tests/fuzz_dat -max_total_time=$(FUZZ_SECONDS) $(NATIVE)/fuzz-corpus
+
+format:
+	@clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,35 @@
+// DAT files: the 10-byte footer, its checksum, verification and repair.
+// Portable: no windows.h; file access goes through dat/dat_io.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The complement of the usual CRC-32 (reflected 0xEDB88320, register started
+// at 0xFFFFFFFF, no final inversion).
+std::uint32_t DatChecksum(const void* bytes, std::size_t count);
+
+// 1: stored checksum matches; 0: it does not; -1: no "KAZA" magic (or the
+// file cannot be read). Writes its report lines through AppendReport.
+int VerifyDatFile(const char* path);
+
+// Rebuilds a damaged file's trailer, region length and checksum in place.
+// Leaves the file byte for byte unchanged when no consistent repair exists.
+// The caller learns the outcome by verifying again.
+void RepairDatFile(const char* path);
+
+// Asked before a damaged file is repaired; returns true for "Yes".
+using RepairQuestion = bool (*)(void* context, const char* path);
+
+enum class DatOutcome {
+    Ok,            // verified 1
+    FooterDamaged, // verified -1
+    Declined,      // verified 0, not repaired (answer No, or nobody to ask)
+    Repaired,      // repaired and verified again with a non-zero result
+    RepairFailed,  // repaired, and the second verification gave 0
+};
+
+// The repair job's processing of one file: verify, report the verdict, and
+// for a bad checksum ask (ask may be null: then nothing is asked and the
+// file is left alone), repair, verify again and report the verdict.
+DatOutcome ProcessDatFile(const char* path, RepairQuestion ask, void* context);

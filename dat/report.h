@@ -1,0 +1,40 @@
+// The DAT repairer's report: one formatted line at a time, handed to the
+// calling thread's report sink (the report dialog, standard output, a string
+// in tests). No windows.h here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The formats that reach the report. Each has at most one conversion:
+// %s (a path) or %x (a 32-bit number, lowercase hex, no leading zeros).
+inline constexpr char kReportVerifying[] = "Verifying %s...\r\n";
+inline constexpr char kReportPointer[] = "Pointer: %x\r\n";
+inline constexpr char kReportFileChecksum[] = "File Checksum: %x\r\n";
+inline constexpr char kReportCalculatedChecksum[] = "Calculated Checksum: %x\r\n";
+inline constexpr char kReportNewPointer[] = "New Pointer: %x\r\n";
+inline constexpr char kReportNewChecksum[] = "New Checksum: %x\r\n";
+inline constexpr char kReportOk[] = "File %s is ok, repair not needed\r\n";
+inline constexpr char kReportFooterDamaged[] =
+    "ERROR: Footer of %s is damaged. No chance of repair\r\n";
+inline constexpr char kReportRepaired[] = "File %s repaired successfully!\r\n";
+inline constexpr char kReportRepairFailed[] = "ERROR: File %s failed repair\r\n";
+// The repair question is asked, not reported.
+inline constexpr char kRepairQuestion[] = "File %s is damaged. Do you wish to attempt repair?";
+
+// Receives one finished line (with its CR LF, if the format has one).
+using ReportSink = void (*)(void* context, const char* line);
+
+// Sets the report target of the calling thread; a null sink drops lines.
+// Each thread has its own, so two repair jobs never write into each other's
+// report. Returns the previous sink and context through the out-parameters
+// when they are non-null.
+void SetReportSink(ReportSink sink, void* context, ReportSink* previousSink = nullptr,
+                   void** previousContext = nullptr);
+
+// Formats one line from a fixed format. argument is a zero-terminated string
+// when argumentIsText is non-zero, else a 32-bit unsigned number.
+std::string FormatReportLine(const char* format, std::uintptr_t argument, int argumentIsText);
+
+// Formats one line and hands it to the calling thread's sink. Returns 0.
+int AppendReport(const char* format, std::uintptr_t argument, int argumentIsText);
