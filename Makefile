@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CTEST_ARGS ?=
 FUZZ_SECONDS ?= 300
 
-.PHONY: all deps build native win32 test test-native test-win32 run fuzz format clean
+.PHONY: all deps build native win32 test test-native test-win32 run fuzz dist screenshots format clean
 
 all: build
 
@@ -43,6 +43,10 @@ run: build
 
 fuzz: deps native
 	@$(NATIVE)/tests/fuzz_dat -max_total_time=$(FUZZ_SECONDS) $(NATIVE)/fuzz-corpus
+
+# The Windows release archive: dist/tidewatch-<version>-win32.zip
+dist: deps win32
+	@scripts/make-dist dist $(WIN32)
 
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')
