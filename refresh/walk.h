@@ -1,0 +1,58 @@
+// The order in which one refresh visits the client's tree views, and the
+// timer arithmetic. Portable (no windows.h) so the exact message order can be
+// checked against a fake client.
+#pragma once
+
+#include <cstdint>
+
+// Menu commands the client accepts as WM_COMMAND.
+constexpr unsigned CLIENT_CMD_VIEW = 32880;
+constexpr unsigned CLIENT_CMD_ITEM = 32986;
+
+// At most this many tree views are walked by one refresh.
+constexpr int MAX_TREE_VIEWS = 5;
+
+// The largest interval the platform's timers accept.
+constexpr std::uint32_t MAX_TIMER_INTERVAL_MS = 0x7FFFFFFF;
+
+typedef std::uintptr_t TreeRef; // a tree-view window
+typedef std::uintptr_t ItemRef; // a tree item; 0 means "none"
+
+// The tree views one worker found, in enumeration order.
+struct TreeTable {
+    TreeRef trees[MAX_TREE_VIEWS];
+    int count;
+};
+
+// Appends `tree` unless the table is full; returns whether it was kept.
+bool AddTreeView(TreeTable& table, TreeRef tree);
+
+// True only for the exact, case-sensitive class name "SysTreeView32".
+bool IsTreeViewClass(const char* className);
+
+// What the walk needs from the platform. Every call is synchronous.
+struct WalkOps {
+    void* context;
+    void (*sendCommand)(void* context, unsigned command);
+    ItemRef (*rootItem)(void* context, TreeRef tree);
+    ItemRef (*nextItem)(void* context, TreeRef tree, ItemRef item);
+    void (*selectItem)(void* context, TreeRef tree, ItemRef item);
+    // False once a newer worker has been started.
+    bool (*isNewest)(void* context);
+    // Waits the item delay (returns at once when there is none).
+    void (*pause)(void* context);
+};
+
+// Per tree: CLIENT_CMD_VIEW; the root selected; CLIENT_CMD_VIEW; CLIENT_CMD_ITEM;
+// pause; then for every further top-level item: selected, pause,
+// CLIENT_CMD_ITEM. A tree without items gets the first command only.
+// Returns false when the walk stopped at a pause because a newer worker
+// exists (checked before and after each pause), true when it ran to the end.
+bool WalkTreeViews(const TreeTable& table, const WalkOps& ops);
+
+// Timer 1 interval for a refresh delay in minutes; 0 means disabled (a blank
+// or zero field, or a negative value from the parser's wrap).
+std::uint32_t RefreshIntervalMs(std::int32_t minutes);
+
+// Timer 2 interval for an item delay in seconds; 0 means no pause.
+std::uint32_t ItemDelayMs(std::int32_t seconds);
