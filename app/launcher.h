@@ -11,6 +11,18 @@ extern HWND g_hClient;
 extern int g_refreshMinutes;
 extern int g_itemDelaySeconds;
 
+// Pause between two looks for the client's window at start-up.
+constexpr DWORD kClientPollMs = 100;
+// The setup dialog's system menu item that issues IDC_REPAIR.
+constexpr char kRepairMenuText[] = "Repair DAT files...";
+
+// The setup dialog (IDD_SETUP). Returns FALSE for every message. GO reads
+// the delays and locates the client, and ends the dialog only when a client
+// was found; the close box ends the process with code 0; IDC_REPAIR (also
+// in the system menu) starts a repair job thread.
 INT_PTR CALLBACK SetupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Fills g_refreshMinutes and g_itemDelaySeconds from the dialog's two fields.
 void ReadDelays(HWND dialog);
+// Fills g_clientPath from the registry value of the client the dialog selects;
+// a path beginning with a backslash means not found.
 void LocateClient(HWND dialog);

@@ -1,4 +1,58 @@
+// Start-up: single-instance guard, setup dialog, client launch, the wait for
+// the client's window, the hidden tray window and its message loop.
 #include "app/launcher.h"
 
-// Placeholder entry until start-up is built.
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
+#include <shellapi.h>
+
+#include "refresh/refresher.h"
+#include "res/resource.h"
+
+namespace {
+
+const char kTrayClass[] = "TW";
+
+// Polls for the client's main window. The pause between polls keeps the
+// processor free while the client starts, or forever if it never does.
+void WaitForClientWindow() {
+    while (!g_hClient) {
+        g_hClient = FindWindowA("Kazaa", nullptr);
+        if (!g_hClient)
+            Sleep(kClientPollMs);
+    }
+}
+
+HWND CreateTrayWindow(HINSTANCE instance) {
+    WNDCLASSEXA trayClass = {};
+    trayClass.cbSize = sizeof trayClass;
+    trayClass.lpfnWndProc = TrayWndProc;
+    trayClass.hInstance = instance;
+    trayClass.lpszClassName = kTrayClass;
+    RegisterClassExA(&trayClass);
+    return CreateWindowExA(0, kTrayClass, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance,
+                           nullptr);
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // Never closed: the name stays taken for as long as the process lives.
+    CreateMutexA(nullptr, FALSE, "Tidewatch");
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        MessageBoxA(nullptr, "Tidewatch is already running", nullptr, MB_ICONERROR);
+        ExitProcess(0);
+    }
+
+    // Returns once GO has found a client; the close box ends the process.
+    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_SETUP), nullptr, SetupDlgProc, 0);
+
+    ShellExecuteA(nullptr, nullptr, g_clientPath, nullptr, nullptr, SW_SHOW);
+    WaitForClientWindow();
+
+    HWND tray = CreateTrayWindow(instance);
+    MSG msg;
+    while (GetMessageA(&msg, tray, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return 0;
+}
