@@ -217,6 +217,44 @@ tw_unregister_clients() {
 # The stand-in's folder as a Windows path, for tw_register_client.
 tw_standin_winpath() { tw_winpath "$TW_STANDIN_DIR"; }
 
+# ---- the setup dialog -------------------------------------------------------
+
+TW_SETUP_TITLE="Tidewatch+"
+
+# tw_fill_setup MINUTES SECONDS kazaa|grokster: waits for the setup dialog
+# (first start in a prefix can be slow), types the delays (empty = blank)
+# and ticks or clears the KaZaA box.
+tw_fill_setup() {
+  tw_drive wait -c '#32770' -t "$TW_SETUP_TITLE" -v -T 60000 >/dev/null ||
+    tw_fail "setup dialog did not appear"
+  tw_drive set-text -t "$TW_SETUP_TITLE" 1003 "$1" || tw_fail "cannot set the refresh delay"
+  tw_drive set-text -t "$TW_SETUP_TITLE" 1010 "$2" || tw_fail "cannot set the item delay"
+  local state
+  case "$3" in
+    kazaa) state=1 ;;
+    grokster) state=0 ;;
+    *) tw_fail "tw_fill_setup: kazaa or grokster, not '$3'" ;;
+  esac
+  tw_drive check -t "$TW_SETUP_TITLE" 1001 "$state" || tw_fail "cannot set the KaZaA box"
+}
+
+tw_press_go() { tw_drive press -t "$TW_SETUP_TITLE" 1005 || tw_fail "cannot press GO"; }
+
+# tw_start_tidewatch_with_client VAR MINUTES SECONDS: registers the stand-in
+# as the KaZaA installation, starts tidewatch.exe (pid in VAR), fills the
+# setup dialog, presses GO and waits until the stand-in it launched is READY
+# and the hidden tray window exists. Configure the stand-in first with
+# tw_standin_config when the default trees do not suit.
+tw_start_tidewatch_with_client() {
+  local var=$1
+  tw_register_client kazaa "$(tw_standin_winpath)"
+  tw_start_tidewatch "$var"
+  tw_fill_setup "$2" "$3" kazaa
+  tw_press_go
+  tw_wait_log "$TW_STANDIN_LOG" ' READY ' 60 || tw_fail "the stand-in client did not start"
+  tw_drive wait -c TW -T 30000 >/dev/null || tw_fail "no tray window after the client started"
+}
+
 # ---- assertions -------------------------------------------------------------
 
 tw_assert_eq() { # EXPECTED ACTUAL WHAT

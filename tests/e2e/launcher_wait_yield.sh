@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# While it waits for the client's window, tidewatch.exe leaves the processor
+# alone; a client started by hand later lets start-up continue.
+source "$TW_E2E_LIB"
+
+# A KaZaA installation whose client starts but never opens its window.
+tw_standin_config <<'CFG'
+no-window
+CFG
+tw_start_tidewatch_waiting() {
+  tw_register_client kazaa "$(tw_standin_winpath)"
+  tw_start_tidewatch tw
+  tw_fill_setup "" "" kazaa
+  tw_press_go
+  tw_wait_log "$TW_STANDIN_LOG" ' NO-WINDOW$' 60 || tw_fail "the client was not launched"
+  tw_drive wait-gone -c '#32770' -t "$TW_SETUP_TITLE" -T 10000 || tw_fail "setup dialog still open"
+}
+tw_start_tidewatch_waiting
+
+hz=$(getconf CLK_TCK)
+seconds=10
+before=$(tw_cpu_ticks "$tw")
+# A measuring window, not a synchronisation: the process is already waiting.
+sleep $seconds
+after=$(tw_cpu_ticks "$tw")
+used=$((after - before))
+# Per mille of one core, to report fractions of a percent.
+permille=$((used * 1000 / (hz * seconds)))
+tw_log "CPU while waiting: $used ticks of $((hz * seconds)) in ${seconds}s = $((permille / 10)).$((permille % 10))% of a core"
+echo "cpu_while_waiting_permille=$permille" >"$TW_BUILD_DIR/tests/e2e/wait_cpu.txt"
+[ "$permille" -lt 50 ] || tw_fail "tidewatch.exe used $((permille / 10)).$((permille % 10))% of a core while waiting (limit 5%)"
+tw_is_running "$tw" || tw_fail "tidewatch.exe ended while waiting"
+if tw_drive wait -c TW -T 200 >/dev/null 2>&1; then
+  tw_fail "tray window created although the client has no window"
+fi
+
+# The client shows up after all (started by hand): start-up continues.
+unset TW_STANDIN_CONFIG
+tw_start_standin late
+tw_wait_log "$TW_STANDIN_LOG" ' READY ' 60 || tw_fail "hand-started client not ready"
+tw_drive wait -c TW -T 10000 >/dev/null || tw_fail "no tray window after the client's window appeared"
+tw_is_running "$tw" || tw_fail "tidewatch.exe ended"
+tw_log "wait yield ok"
