@@ -1,6 +1,106 @@
 #include "refresh/refresher.h"
 
-// Placeholder until the refresher is built.
+#include "app/launcher.h"
+#include "refresh/walk.h"
+#include "res/resource.h"
+
+#include <cstring>
+
+NOTIFYICONDATAA g_trayIcon;
+
+namespace {
+
+// Sent by the shell when the taskbar is (re)created; the icon is lost then.
+UINT s_taskbarCreated;
+
+void ArmTimers(HWND window) {
+    std::uint32_t interval = RefreshIntervalMs(g_refreshMinutes);
+    if (interval != 0)
+        SetTimer(window, TIMER_REFRESH, interval, nullptr);
+    else // refreshing disabled: still notice when the client goes
+        SetTimer(window, TIMER_CLIENT_CHECK, CLIENT_CHECK_MS, nullptr);
+}
+
+void OnTimer(HWND window, UINT_PTR id) {
+    switch (id) {
+    case TIMER_REFRESH: {
+        std::uint32_t interval = RefreshIntervalMs(g_refreshMinutes);
+        if (interval == 0)
+            break;
+        StartRefreshWorker(window);
+        SetTimer(window, TIMER_REFRESH, interval, nullptr);
+        break;
+    }
+    case TIMER_ITEM:
+        ResumeWorkers();
+        break;
+    case TIMER_CLIENT_CHECK: {
+        HWND client = FindWindowA("Kazaa", nullptr);
+        if (client == nullptr)
+            ExitTidewatch();
+        g_hClient = client;
+        break;
+    }
+    }
+}
+
+void OnTrayNotify(HWND window, LPARAM event) {
+    if (event != WM_RBUTTONDOWN)
+        return;
+    HMENU menu = CreatePopupMenu();
+    AppendMenuA(menu, MF_STRING, IDM_EXIT, "Exit Tidewatch");
+    POINT cursor = {0, 0};
+    GetCursorPos(&cursor);
+    // Without this the menu stays open when the user clicks elsewhere.
+    SetForegroundWindow(window);
+    UINT chosen = static_cast<UINT>(
+        TrackPopupMenu(menu, TPM_RETURNCMD, cursor.x, cursor.y, 0, window, nullptr));
+    // Lets the menu close properly when it was dismissed by a switch of windows.
+    PostMessageA(window, WM_NULL, 0, 0);
+    DestroyMenu(menu);
+    if (chosen == IDM_EXIT)
+        ExitTidewatch();
+}
+
+} // namespace
+
+void AddTrayIcon(HWND window) {
+    std::memset(&g_trayIcon, 0, sizeof g_trayIcon);
+    g_trayIcon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    g_trayIcon.hWnd = window;
+    g_trayIcon.uID = TRAY_ICON_ID;
+    g_trayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    g_trayIcon.uCallbackMessage = WM_TRAYNOTIFY;
+    g_trayIcon.hIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_TRAY));
+    static const char tip[] = "Tidewatch: Right click for menu";
+    static_assert(sizeof tip <= 64, "the tip must fit the 88-byte record");
+    std::memcpy(g_trayIcon.szTip, tip, sizeof tip);
+    Shell_NotifyIconA(NIM_ADD, &g_trayIcon);
+}
+
+void ExitTidewatch() {
+    if (g_trayIcon.hWnd != nullptr)
+        Shell_NotifyIconA(NIM_DELETE, &g_trayIcon);
+    ExitProcess(0);
+}
+
 LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        s_taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+        AddTrayIcon(window);
+        ArmTimers(window);
+        break;
+    case WM_TIMER:
+        OnTimer(window, wParam);
+        break;
+    case WM_TRAYNOTIFY:
+        OnTrayNotify(window, lParam);
+        break;
+    default:
+        if (message != 0 && message == s_taskbarCreated)
+            Shell_NotifyIconA(NIM_ADD, &g_trayIcon);
+        break;
+    }
     return DefWindowProcA(window, message, wParam, lParam);
 }
