@@ -9,6 +9,11 @@
 // at 0xFFFFFFFF, no final inversion).
 std::uint32_t DatChecksum(const void* bytes, std::size_t count);
 
+// The register before any byte, and the same checksum fed in pieces:
+// DatChecksum(ab) == DatChecksumUpdate(DatChecksum(a), b).
+inline constexpr std::uint32_t kDatChecksumStart = 0xFFFFFFFFu;
+std::uint32_t DatChecksumUpdate(std::uint32_t reg, const void* bytes, std::size_t count);
+
 // 1: stored checksum matches; 0: it does not; -1: no "KAZA" magic (or the
 // file cannot be read). Writes its report lines through AppendReport.
 int VerifyDatFile(const char* path);
@@ -25,8 +30,8 @@ enum class DatOutcome {
     Ok,            // verified 1
     FooterDamaged, // verified -1
     Declined,      // verified 0, not repaired (answer No, or nobody to ask)
-    Repaired,      // repaired and verified again with a non-zero result
-    RepairFailed,  // repaired, and the second verification gave 0
+    Repaired,      // repaired and verified again as 1
+    RepairFailed,  // repaired, and the second verification gave 0 or -1
 };
 
 // The repair job's processing of one file: verify, report the verdict, and

@@ -1,0 +1,65 @@
+#include "dat/report.h"
+
+namespace {
+
+thread_local ReportSink t_sink = nullptr;
+thread_local void* t_context = nullptr;
+
+void AppendHex(std::string& out, std::uint32_t value) {
+    char digits[8];
+    int n = 0;
+    do {
+        digits[n++] = "0123456789abcdef"[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    while (n > 0)
+        out += digits[--n];
+}
+
+} // namespace
+
+void SetReportSink(ReportSink sink, void* context, ReportSink* previousSink,
+                   void** previousContext) {
+    if (previousSink)
+        *previousSink = t_sink;
+    if (previousContext)
+        *previousContext = t_context;
+    t_sink = sink;
+    t_context = context;
+}
+
+// Only the first %s or %x takes the argument; anything else after a percent
+// sign is copied as it stands, so no format can read beyond its argument.
+std::string FormatReportLine(const char* format, std::uintptr_t argument, int argumentIsText) {
+    std::string line;
+    if (!format)
+        return line;
+    bool used = false;
+    for (const char* f = format; *f; ++f) {
+        if (*f != '%' || used || (f[1] != 's' && f[1] != 'x')) {
+            line += *f;
+            continue;
+        }
+        ++f;
+        used = true;
+        if (*f == 's') {
+            const char* text = argumentIsText ? reinterpret_cast<const char*>(argument) : nullptr;
+            if (text)
+                line += text;
+        } else if (argumentIsText) {
+            // A text argument given to %x: its address means nothing to a reader.
+            line += '0';
+        } else {
+            AppendHex(line, static_cast<std::uint32_t>(argument));
+        }
+    }
+    return line;
+}
+
+int AppendReport(const char* format, std::uintptr_t argument, int argumentIsText) {
+    if (t_sink) {
+        std::string line = FormatReportLine(format, argument, argumentIsText);
+        t_sink(t_context, line.c_str());
+    }
+    return 0;
+}

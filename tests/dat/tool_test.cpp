@@ -1,0 +1,156 @@
+#include "tools/dat_tool.h"
+#include "tests/dat/dat_test_util.h"
+
+#include <sstream>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+Bytes Good() {
+    return WithFooter(Concat({{0x01}, ToBytes("Song.mp3@K")}), 10);
+}
+Bytes Damaged() {
+    return WithFooter(Concat({{0x01}, ToBytes("Song.mp3@K")}), 10, 0x1234);
+}
+
+class DatToolTest : public DatFileTest {
+  protected:
+    int Run(std::vector<std::string> args, const std::string& input = "", bool interactive = false,
+            const char* lineEnd = "\n") {
+        args.insert(args.begin(), "tidewatch-dat");
+        std::vector<const char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(a.c_str());
+        out_.str("");
+        err_.str("");
+        std::istringstream in(input);
+        DatToolStreams streams{out_, err_, in, interactive, lineEnd};
+        return RunDatTool(int(argv.size()), argv.data(), streams);
+    }
+    Lines OutLines() const {
+        Lines lines;
+        std::istringstream text(out_.str());
+        for (std::string line; std::getline(text, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    std::ostringstream out_;
+    std::ostringstream err_;
+};
+
+TEST_F(DatToolTest, VersionAndHelp) {
+    EXPECT_EQ(Run({"--version"}), 0);
+    EXPECT_EQ(out_.str(), std::string("tidewatch-dat ") + TW_DAT_VERSION + "\n");
+    EXPECT_EQ(Run({"--help"}), 0);
+    EXPECT_NE(out_.str().find("tidewatch-dat repair [--yes|--no] FILE..."), std::string::npos);
+    EXPECT_NE(out_.str().find("Exit status"), std::string::npos);
+    EXPECT_EQ(Run({"repair", "--help"}), 0);
+    EXPECT_TRUE(err_.str().empty());
+}
+
+TEST_F(DatToolTest, UsageErrorsExitWithTwoAndWriteNoReport) {
+    const std::string file = Write("x.dat", Damaged());
+    const std::vector<std::vector<std::string>> wrong = {
+        {},
+        {"check", file},
+        {"verify"},
+        {"repair", "--yes"},
+        {"verify", "--yes", file},
+        {"repair", "--yes", "--no", file},
+        {"repair", "--maybe", file},
+    };
+    for (const auto& args : wrong) {
+        EXPECT_EQ(Run(args), 2) << (args.empty() ? "" : args[0]);
+        EXPECT_TRUE(out_.str().empty());
+        EXPECT_NE(err_.str().find("Usage:"), std::string::npos);
+    }
+    EXPECT_EQ(Read(file), Damaged());
+}
+
+TEST_F(DatToolTest, VerifyReportsEachFileInOrder) {
+    const std::string good = Write("good.dat", Good());
+    const std::string damaged = Write("damaged.dat", Damaged());
+    const std::string missing = PathOf("missing.dat");
+    EXPECT_EQ(Run({"verify", good, damaged, missing}), 1);
+    const std::string checksum = Hex(BytewiseChecksum(&Good()[1], 10));
+    EXPECT_EQ(
+        OutLines(),
+        (Lines{"Verifying " + good + "...", "Pointer: a", "File Checksum: " + checksum,
+               "Calculated Checksum: " + checksum, "File " + good + " is ok, repair not needed",
+               "Verifying " + damaged + "...", "Pointer: a", "File Checksum: 1234",
+               "Calculated Checksum: " + checksum, "Verifying " + missing + "...",
+               "ERROR: Footer of " + missing + " is damaged. No chance of repair"}));
+    EXPECT_EQ(Read(damaged), Damaged());
+    EXPECT_EQ(Run({"verify", good, good}), 0);
+}
+
+TEST_F(DatToolTest, LinesEndAsThePlatformWants) {
+    const std::string good = Write("good.dat", Good());
+    EXPECT_EQ(Run({"verify", good}, "", false, "\r\n"), 0);
+    const std::string text = out_.str();
+    EXPECT_EQ(text.substr(0, 10 + good.size() + 5), "Verifying " + good + "...\r\n");
+    EXPECT_EQ(text.find("\r\r"), std::string::npos);
+    std::size_t lineEnds = 0;
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos;
+         at = text.find("\r\n", at + 1))
+        ++lineEnds;
+    EXPECT_EQ(lineEnds, 5u);
+}
+
+TEST_F(DatToolTest, RepairWithYesRepairs) {
+    const std::string path = Write("d.dat", Damaged());
+    EXPECT_EQ(Run({"repair", "--yes", path}), 0);
+    EXPECT_EQ(Read(path), ExpectedRepairOf(Damaged()).file);
+    EXPECT_EQ(OutLines().back(), "File " + path + " repaired successfully!");
+    EXPECT_EQ(OutLines().size(), 4u + 2u + 4u + 1u);
+    EXPECT_TRUE(err_.str().empty());
+}
+
+TEST_F(DatToolTest, RepairWithNoLeavesTheFile) {
+    const std::string path = Write("d.dat", Damaged());
+    EXPECT_EQ(Run({"repair", path, "--no"}), 1);
+    EXPECT_EQ(Read(path), Damaged());
+    EXPECT_EQ(OutLines().size(), 4u);
+}
+
+TEST_F(DatToolTest, WithoutTerminalTheAnswerIsNoAndSaidSo) {
+    const std::string path = Write("d.dat", Damaged());
+    EXPECT_EQ(Run({"repair", path}, "y\n", false), 1);
+    EXPECT_EQ(Read(path), Damaged());
+    EXPECT_NE(err_.str().find(path), std::string::npos);
+    EXPECT_NE(err_.str().find("No"), std::string::npos);
+}
+
+TEST_F(DatToolTest, OnATerminalTheQuestionIsAsked) {
+    const std::string path = Write("d.dat", Damaged());
+    const std::string question = "File " + path + " is damaged. Do you wish to attempt repair?";
+    for (const char* answer : {"n\n", "\n", "", "nope\n"}) {
+        EXPECT_EQ(Run({"repair", path}, answer, true), 1) << answer;
+        EXPECT_NE(err_.str().find(question), std::string::npos);
+        EXPECT_EQ(Read(path), Damaged()) << answer;
+    }
+    EXPECT_EQ(Run({"repair", path}, "  Yes\n", true), 0);
+    EXPECT_NE(err_.str().find(question), std::string::npos);
+    EXPECT_EQ(Read(path), ExpectedRepairOf(Damaged()).file);
+    EXPECT_EQ(out_.str().find(question), std::string::npos) << "the question is no report line";
+}
+
+TEST_F(DatToolTest, MixedFilesExitWithOne) {
+    const std::string good = Write("good.dat", Good());
+    const std::string damaged = Write("damaged.dat", Damaged());
+    EXPECT_EQ(Run({"repair", "--yes", good, damaged}), 0);
+    Bytes nomagic = Good();
+    nomagic[nomagic.size() - 9] = 'x';
+    const std::string broken = Write("broken.dat", nomagic);
+    EXPECT_EQ(Run({"repair", "--yes", good, broken}), 1);
+    EXPECT_EQ(Read(broken), nomagic);
+}
+
+TEST_F(DatToolTest, DoubleDashEndsTheOptions) {
+    EXPECT_EQ(Run({"repair", "--yes", "--", "--no"}), 1);
+    EXPECT_EQ(OutLines().at(0), "Verifying --no...");
+    EXPECT_EQ(Run({"repair", "--yes", "--no"}), 2);
+}
+
+} // namespace
