@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The KaZaA box ticked launches the KaZaA client (ExeDir), unticked the
 # Grokster client (DatabaseDir less "\db"); both are the stand-in.
-source "$TW_E2E_LIB"
+source "${TW_E2E_LIB:?run through ctest or set TW_E2E_LIB}"
 
 standin=$(tw_standin_winpath)
 tw_register_client kazaa "$standin"

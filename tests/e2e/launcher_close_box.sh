@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The setup dialog's close box ends the program with exit code 0, also while
 # a repair job started from the dialog's system menu is waiting for an answer.
-source "$TW_E2E_LIB"
+source "${TW_E2E_LIB:?run through ctest or set TW_E2E_LIB}"
 
 WM_SYSCOMMAND=0x0112
 IDM_REPAIR_DAT=0x0100

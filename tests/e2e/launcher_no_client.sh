@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # GO with no client registered: the not-found message, the dialog stays;
 # once the client is registered, GO launches it and start-up goes on.
-source "$TW_E2E_LIB"
+source "${TW_E2E_LIB:?run through ctest or set TW_E2E_LIB}"
 
 tw_unregister_clients
 tw_start_tidewatch tw

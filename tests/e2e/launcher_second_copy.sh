@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A second copy says "Tidewatch is already running" and exits with 0; the
 # first copy carries on.
-source "$TW_E2E_LIB"
+source "${TW_E2E_LIB:?run through ctest or set TW_E2E_LIB}"
 
 tw_start_tidewatch first
 first_dialog=$(tw_drive wait -c '#32770' -t "$TW_SETUP_TITLE" -v -T 60000) ||

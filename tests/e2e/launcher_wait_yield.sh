@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # While it waits for the client's window, tidewatch.exe leaves the processor
 # alone; a client started by hand later lets start-up continue.
-source "$TW_E2E_LIB"
+source "${TW_E2E_LIB:?run through ctest or set TW_E2E_LIB}"
 
 # A KaZaA installation whose client starts but never opens its window.
 tw_standin_config <<'CFG'

@@ -2,7 +2,7 @@
 # The rig itself: the stand-in builds its trees from the configuration, logs
 # commands and selections, exits 0 on close and 2 on a bad configuration;
 # the driver finds, reads and answers windows.
-source "$TW_E2E_LIB"
+source "${TW_E2E_LIB:?run through ctest or set TW_E2E_LIB}"
 
 tw_standin_config <<'CFG'
 title Rig check

@@ -61,12 +61,27 @@ int Children(DriverOptions& options) {
     return kDriverOk;
 }
 
+// Repaints the window now (WM_PAINT is sent, not left for an idle moment),
+// so a screenshot taken next shows its current state.
+int Redraw(DriverOptions& options) {
+    if (!NeedArgs(options, 0, 0, "redraw"))
+        return kDriverUsage;
+    HWND target = WaitForTarget(options);
+    if (!target)
+        return kDriverFailed;
+    RedrawWindow(target, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    SendMessageTimeoutA(target, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
+    return kDriverOk;
+}
+
 const DriverCommand kCommands[] = {
     {"wait", "- wait for the window, print its handle", Wait},
     {"wait-gone", "- wait until no such window exists", WaitGone},
     {"list", "- print every matching top-level window now (status 1 when none)", List},
     {"children", "- print every descendant of the window: handle, parent, id, class, text",
      Children},
+    {"redraw", "- repaint the window and its children now", Redraw},
 };
 TW_DRIVER_COMMANDS(kCommands);
 
