@@ -77,7 +77,11 @@ DatIoFile* DatIoOpen(const char* path, DatIoMode mode) {
         CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
-    if (GetFileType(handle) != FILE_TYPE_DISK) {
+    // The read-only attribute is the user's word even where the system
+    // would let us write (Wine run by root, for one).
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+        (mode == DatIoMode::Write && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))) {
         CloseHandle(handle);
         return nullptr;
     }
