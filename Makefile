@@ -41,8 +41,11 @@ test-win32: deps win32
 run: build
 	@scripts/run
 
+# The DAT fuzz target for FUZZ_SECONDS; finds accumulate in $(NATIVE)/fuzz-corpus.
 fuzz: deps native
-	@$(NATIVE)/tests/fuzz_dat -max_total_time=$(FUZZ_SECONDS) $(NATIVE)/fuzz-corpus
+	@mkdir -p $(NATIVE)/fuzz-corpus
+	@$(NATIVE)/tests/dat/fuzz_dat -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	  $(NATIVE)/fuzz-corpus tests/dat/fuzz-seeds
 
 # The Windows release archive: dist/tidewatch-<version>-win32.zip
 dist: deps win32
