@@ -19,10 +19,17 @@ namespace {
 
 std::string FilePath() {
     static std::string path = [] {
+        // A memory file system when there is one: repairs flush to the disk.
         const char* tmp = std::getenv("TMPDIR");
-        std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/twfuzz.XXXXXX";
+        std::string base = tmp && *tmp ? tmp : access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        std::string folder = base + "/twfuzz.XXXXXX";
         if (!mkdtemp(&folder[0]))
             std::abort();
+        static std::string made = folder;
+        std::atexit([] {
+            std::remove((made + "/f.dat").c_str());
+            rmdir(made.c_str());
+        });
         return folder + "/f.dat";
     }();
     return path;
