@@ -1,6 +1,5 @@
 // The walk's exact message order, checked against a fake client whose tree
-// views are plain lists of top-level items (each with a child item that the
-// walk must never reach).
+// views are plain lists of top-level items.
 #include "refresh/walk.h"
 
 #include <gtest/gtest.h>
@@ -25,15 +24,11 @@ struct FakeClient {
     std::vector<bool> newest;
     std::size_t newestAsked = 0;
 
-    // Item refs: tree index * 100 + item index + 1; child of an item: + 50.
+    // Item refs: tree index * 100 + item index + 1.
     static TreeRef Tree(int t) { return static_cast<TreeRef>(1000 + t); }
     const FakeTree& Of(TreeRef tree) const { return trees.at(tree - 1000); }
     std::string Label(TreeRef tree, ItemRef item) const {
-        const FakeTree& t = Of(tree);
-        int index = static_cast<int>(item % 100) - 1;
-        if (index >= 50)
-            return t.name + ":child-of-" + t.items.at(index - 50);
-        return t.name + ":" + t.items.at(index);
+        return Of(tree).name + ":" + Of(tree).items.at(item % 100 - 1);
     }
     ItemRef Ref(TreeRef tree, int index) const {
         return static_cast<ItemRef>((tree - 1000) * 100 + index + 1);
@@ -56,8 +51,6 @@ const WalkOps kOps = {
         FakeClient& f = Self(c);
         f.log.push_back("next " + f.Label(tree, item));
         int index = static_cast<int>(item % 100) - 1;
-        if (index >= 50) // a child item has no siblings in this fake
-            return 0;
         if (index + 1 >= static_cast<int>(f.Of(tree).items.size()))
             return 0;
         return f.Ref(tree, index + 1);
@@ -121,15 +114,6 @@ TEST(WalkOrder, FourItemsGetCommandsAndPausesInTheirExactPlaces) {
     ExpectSequence(kFourItems, client.log);
 }
 
-TEST(WalkOrder, SingleItemTreeEndsAfterItsFirstPause) {
-    FakeClient client;
-    client.trees = {{"A", {"only"}}};
-    EXPECT_TRUE(Walk(client));
-    ExpectSequence(
-        {"cmd 32880", "root A", "select A:only", "cmd 32880", "cmd 32986", "pause", "next A:only"},
-        client.log);
-}
-
 TEST(WalkOrder, EmptyTreeGetsOneViewCommandOnlyAndTheWalkMovesOn) {
     FakeClient client;
     client.trees = {{"E", {}}, {"B", {"b1", "b2"}}, {"F", {}}};
@@ -138,30 +122,6 @@ TEST(WalkOrder, EmptyTreeGetsOneViewCommandOnlyAndTheWalkMovesOn) {
                     "cmd 32986", "pause", "next B:b1", "select B:b2", "pause", "cmd 32986",
                     "next B:b2", "cmd 32880", "root F"},
                    client.log);
-}
-
-TEST(WalkOrder, TreesAreWalkedInTableOrderEachOnce) {
-    FakeClient client;
-    client.trees = {{"A", {"a1"}}, {"B", {"b1"}}};
-    EXPECT_TRUE(Walk(client));
-    ExpectSequence({"cmd 32880", "root A", "select A:a1", "cmd 32880", "cmd 32986", "pause",
-                    "next A:a1", "cmd 32880", "root B", "select B:b1", "cmd 32880", "cmd 32986",
-                    "pause", "next B:b1"},
-                   client.log);
-}
-
-TEST(WalkOrder, OnlyTopLevelItemsAreEverSelectedOrAskedAbout) {
-    FakeClient client;
-    client.trees = {{"A", {"a1", "a2", "a3"}}, {"B", {"b1", "b2"}}};
-    Walk(client);
-    for (const std::string& line : client.log)
-        EXPECT_EQ(line.find("child"), std::string::npos) << line;
-}
-
-TEST(WalkOrder, NoTreesMeansNoMessages) {
-    FakeClient client;
-    EXPECT_TRUE(Walk(client));
-    EXPECT_TRUE(client.log.empty()) << Dump(client.log);
 }
 
 TEST(SupersededWorker, StopsAtItsFirstPausePointWithoutPausing) {
