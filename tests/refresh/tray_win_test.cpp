@@ -110,6 +110,23 @@ class Tray : public ::testing::Test {
     HWND tray = nullptr;
 };
 
+// Tests that do not depend on the window's creation share one window: Wine
+// takes two seconds to add an icon after the window of an earlier one has gone.
+class SharedTray : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        g_refreshMinutes = 60;
+        g_itemDelaySeconds = 0;
+        tray = CreateTrayWindow();
+    }
+    static void TearDownTestSuite() { DestroyWindow(tray); }
+    void SetUp() override { ASSERT_NE(nullptr, tray); }
+    void RightClick() { SendMessageA(tray, WM_TRAYNOTIFY, TRAY_ICON_ID, WM_RBUTTONDOWN); }
+    static HWND tray;
+};
+
+HWND SharedTray::tray;
+
 TEST_F(Tray, CreationFillsThe88ByteIconRecord) {
     Create(60);
     EXPECT_EQ(88u, g_trayIcon.cbSize);
@@ -167,9 +184,8 @@ TEST_F(Tray, DisabledRefresherStartsNoWorkerAndWalksNothing) {
     EXPECT_TRUE(g_sent.empty()) << g_sent.front().what;
 }
 
-TEST_F(Tray, ClientCheckLeavesTheProgramRunningWhileTheClientIsThere) {
+TEST_F(SharedTray, ClientCheckLeavesTheProgramRunningWhileTheClientIsThere) {
     FakeClient client;
-    Create(0);
     g_hClient = nullptr;
     SendMessageA(tray, WM_TIMER, TIMER_CLIENT_CHECK, 0);
     EXPECT_EQ(client.window(), g_hClient);
@@ -198,8 +214,7 @@ TEST_F(Tray, TaskbarRestartAddsTheIconAgain) {
     EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &g_trayIcon)) << "icon not added again";
 }
 
-TEST_F(Tray, RightClickShowsTheSingleExitEntryAndDismissingChangesNothing) {
-    Create(60);
+TEST_F(SharedTray, RightClickShowsTheSingleExitEntryAndDismissingChangesNothing) {
     NOTIFYICONDATAA before = g_trayIcon;
     HMENU menu = nullptr;
     {
@@ -218,8 +233,7 @@ TEST_F(Tray, RightClickShowsTheSingleExitEntryAndDismissingChangesNothing) {
     EXPECT_TRUE(KillTimer(tray, TIMER_REFRESH)) << "timer 1 still armed";
 }
 
-TEST_F(Tray, OtherIconEventsOpenNoMenu) {
-    Create(60);
+TEST_F(SharedTray, OtherIconEventsOpenNoMenu) {
     MenuWatcher watcher({VK_ESCAPE});
     for (LPARAM event :
          {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONUP, WM_MOUSEMOVE, WM_LBUTTONDBLCLK})
