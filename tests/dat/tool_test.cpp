@@ -85,19 +85,6 @@ TEST_F(DatToolTest, VerifyReportsEachFileInOrder) {
     EXPECT_EQ(Run({"verify", good, good}), 0);
 }
 
-TEST_F(DatToolTest, LinesEndAsThePlatformWants) {
-    const std::string good = Write("good.dat", Good());
-    EXPECT_EQ(Run({"verify", good}, "", false, "\r\n"), 0);
-    const std::string text = out_.str();
-    EXPECT_EQ(text.substr(0, 10 + good.size() + 5), "Verifying " + good + "...\r\n");
-    EXPECT_EQ(text.find("\r\r"), std::string::npos);
-    std::size_t lineEnds = 0;
-    for (std::size_t at = text.find("\r\n"); at != std::string::npos;
-         at = text.find("\r\n", at + 1))
-        ++lineEnds;
-    EXPECT_EQ(lineEnds, 5u);
-}
-
 TEST_F(DatToolTest, RepairWithYesRepairs) {
     const std::string path = Write("d.dat", Damaged());
     EXPECT_EQ(Run({"repair", "--yes", path}), 0);
@@ -134,17 +121,6 @@ TEST_F(DatToolTest, OnATerminalTheQuestionIsAsked) {
     EXPECT_NE(err_.str().find(question), std::string::npos);
     EXPECT_EQ(Read(path), ExpectedRepairOf(Damaged()).file);
     EXPECT_EQ(out_.str().find(question), std::string::npos) << "the question is no report line";
-}
-
-TEST_F(DatToolTest, MixedFilesExitWithOne) {
-    const std::string good = Write("good.dat", Good());
-    const std::string damaged = Write("damaged.dat", Damaged());
-    EXPECT_EQ(Run({"repair", "--yes", good, damaged}), 0);
-    Bytes nomagic = Good();
-    nomagic[nomagic.size() - 9] = 'x';
-    const std::string broken = Write("broken.dat", nomagic);
-    EXPECT_EQ(Run({"repair", "--yes", good, broken}), 1);
-    EXPECT_EQ(Read(broken), nomagic);
 }
 
 TEST_F(DatToolTest, DoubleDashEndsTheOptions) {
