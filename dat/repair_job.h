@@ -2,6 +2,46 @@
 #pragma once
 
 #include <windows.h>
+#include <commdlg.h>
 
-// Thread entry started by command IDC_REPAIR of the setup dialog.
+// Thread entry started by command IDC_REPAIR of the setup dialog. The
+// parameter is ignored; returns 0.
 DWORD WINAPI RepairJob(LPVOID parameter);
+
+// The open-file dialog as a job runs it. Returns non-zero when files were
+// chosen; otherwise *error receives the dialog's extended error (0 when the
+// user cancelled).
+using OpenFileDialog = BOOL (*)(OPENFILENAMEA* request, DWORD* error);
+
+// The whole job with the given dialog (RepairJob passes the real one):
+// warning, selection, report. Returns 0 once its report has been closed or
+// the job has ended early.
+DWORD RunRepairJob(OpenFileDialog openDialog);
+
+// Room the job gives the open-file dialog for its list.
+inline constexpr DWORD kSelectionCapacity = 64 * 1024;
+
+// The report dialog's creation parameter. names is the open-file dialog's
+// selection list (see dat/selection.h); isSingle is 1 when it names exactly
+// one file. Both stay the caller's and must outlive the dialog's
+// initialisation.
+struct SelectionRecord {
+    int isSingle;
+    const char* names;
+};
+
+// Procedure of the report dialog (IDD_REPORT). Its initialisation writes the
+// whole report into control IDC_REPORT_TEXT, processing every selected file;
+// the calling thread's report lines go to that dialog until it is destroyed.
+// Closing the dialog ends it (EndDialog), so a modal run returns 0.
+INT_PTR CALLBACK ReportDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The newest report dialog, null when none is open. Informational only:
+// each job writes into its own dialog, never through this handle.
+extern HWND g_hReport;
+
+// Bound of the report text, its terminating zero included.
+inline constexpr int kReportTextSize = 64000;
+// Written once, as the last line, when a line no longer fits.
+inline constexpr char kReportCutShort[] =
+    "ERROR: Report cut short, it is full. Further lines are left out; processing goes on\r\n";

@@ -1,5 +1,93 @@
 #include "dat/repair_job.h"
 
-// Placeholder until the repair job is built: the command starts a thread
-// that ends at once.
-DWORD WINAPI RepairJob(LPVOID) { return 0; }
+#include <cderr.h>
+
+#include <cstring>
+#include <memory>
+
+#include "dat/selection.h"
+#include "res/resource.h"
+
+namespace {
+
+constexpr char kWarning[] = "This is alpha software. DO NOT DISTRIBUTE! Use ENTIRELY at your OWN "
+                            "risk. Make backups of ANY file you attempt to repair. Do you wish to "
+                            "continue?";
+constexpr char kSelectFewer[] =
+    "Too many files are selected. Please select fewer files and try again.";
+constexpr char kFilter[] = "DAT files\0*.dat\0"; // and the array's own zero ends the list
+static_assert(sizeof kFilter == 17, "the filter block is 17 bytes");
+
+constexpr DWORD kOpenFileRecordSize = 76; // the record without its Windows 2000 fields
+static_assert((OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY) ==
+                  0x81204,
+              "the dialog's flags");
+
+struct HeapBlockFree {
+    void operator()(char* block) const { HeapFree(GetProcessHeap(), 0, block); }
+};
+using HeapBlock = std::unique_ptr<char, HeapBlockFree>;
+
+HeapBlock ZeroedBlock(DWORD size) {
+    return HeapBlock(static_cast<char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size)));
+}
+
+BOOL RealOpenFileDialog(OPENFILENAMEA* request, DWORD* error) {
+    if (GetOpenFileNameA(request))
+        return TRUE;
+    *error = CommDlgExtendedError();
+    return FALSE;
+}
+
+} // namespace
+
+DWORD WINAPI RepairJob(LPVOID) {
+    return RunRepairJob(RealOpenFileDialog);
+}
+
+DWORD RunRepairJob(OpenFileDialog openDialog) {
+    if (MessageBoxA(nullptr, kWarning, "Warning", MB_YESNO) != IDYES)
+        return 0;
+
+    // Two zero bytes beyond the dialog's room: the list always ends, whatever
+    // the dialog left behind.
+    HeapBlock names = ZeroedBlock(kSelectionCapacity + 2);
+    HeapBlock filter = ZeroedBlock(sizeof kFilter);
+    if (!names || !filter)
+        return 0;
+    std::memcpy(filter.get(), kFilter, sizeof kFilter);
+
+    OPENFILENAMEA request;
+    std::memset(&request, 0, sizeof request);
+    request.lStructSize = kOpenFileRecordSize;
+    request.lpstrFilter = filter.get();
+    request.lpstrFile = names.get();
+    request.nMaxFile = kSelectionCapacity;
+    request.lpstrTitle = "Select files to verify";
+    request.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY;
+    DWORD error = 0;
+    if (!openDialog(&request, &error)) {
+        if (error == 0)
+            return 0; // cancelled
+        if (error == FNERR_BUFFERTOOSMALL) {
+            // The buffer then holds no list, only the size it would need.
+            MessageBoxA(nullptr, kSelectFewer, nullptr, MB_OK | MB_ICONWARNING);
+            return 0;
+        }
+        // Any other failure goes on with whatever list the dialog left.
+    }
+    // A dialog that cuts the list at the buffer's end instead of failing has
+    // filled the very last byte: the list is incomplete, so do nothing.
+    if (SelectionListLength(names.get()) >= kSelectionCapacity) {
+        MessageBoxA(nullptr, kSelectFewer, nullptr, MB_OK | MB_ICONWARNING);
+        return 0;
+    }
+
+    const int count = CountSelectedNames(names.get());
+    if (count == 0)
+        return 0;
+    SelectionRecord record{count == 1 ? 1 : 0, names.get()};
+    DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_REPORT), nullptr, ReportDlgProc,
+                    reinterpret_cast<LPARAM>(&record));
+    return 0;
+}
