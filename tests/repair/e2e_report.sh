@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The repair job in tidewatch.exe, one job after another: an intact file, three
-# files in one folder, a damaged file answered No and Yes, a file without
-# the magic. Each report is read from control 1010 and compared exactly.
+# files in one folder, two files in a drive's root folder, a damaged file
+# answered No and Yes, a file without the magic. Each report is read from control 1010 and compared exactly.
 source "$TW_E2E_LIB"
 source "$TW_SOURCE_DIR/tests/repair/repair_lib.sh"
 
@@ -38,6 +38,27 @@ wait_report report
 } >"$TW_TMP/expected"
 check_report "$report" "$TW_TMP/expected" "three files"
 close_report "$report"
+
+tw_log "two files in a drive's root folder: its backslash kept, so two in a row"
+mkdir -p "$TW_TMP/root"
+make_intact "$TW_TMP/root/r1.dat"
+make_intact "$TW_TMP/root/r2.dat"
+drive=""
+for letter in r s t u v w x y; do
+  [ -e "$WINEPREFIX/dosdevices/$letter:" ] || { drive=$letter; break; }
+done
+[ -n "$drive" ] || tw_fail "no free drive letter in the prefix"
+link="$WINEPREFIX/dosdevices/$drive:"
+ln -s "$TW_TMP/root" "$link"
+trap 'status=$?; rm -f "$link"; (exit $status); tw_cleanup' EXIT
+root="${drive^^}:\\"
+start_job
+choose_files "$root" r1.dat r2.dat
+wait_report report
+{ exp_banner; exp_intact "${root}\\r1.dat"; exp_intact "${root}\\r2.dat"; } >"$TW_TMP/expected"
+check_report "$report" "$TW_TMP/expected" "the root folder"
+close_report "$report"
+rm -f "$link"
 
 tw_log "damaged file, repair refused"
 start_job
