@@ -39,13 +39,6 @@ inline Bytes Damaged() {
     return bytes;
 }
 
-// The intact file with its magic changed to "KAZB".
-inline Bytes NoMagic() {
-    Bytes bytes = Intact();
-    bytes[bytes.size() - 7] = 'B';
-    return bytes;
-}
-
 // The footer's checksum, computed bit by bit as a reference: the reflected
 // CRC-32 (0xEDB88320) started at 0xFFFFFFFF, without the final inversion.
 inline std::uint32_t ReferenceChecksum(const std::uint8_t* bytes, std::size_t count) {

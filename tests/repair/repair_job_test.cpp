@@ -17,8 +17,6 @@
 
 namespace {
 
-const std::string kBanner = "Website for Tidewatch: https://github.com/tidewatch/tidewatch . Email "
-                            "reports to tidewatch.reports@example.org . Good luck!!\r\n\r\n";
 const std::string kWarning = "This is alpha software. DO NOT DISTRIBUTE! Use ENTIRELY at your OWN "
                              "risk. Make backups of ANY file you attempt to repair. Do you wish to "
                              "continue?";
@@ -139,11 +137,6 @@ class RepairJobRun : public ::testing::Test {
     }
 };
 
-TEST_F(RepairJobRun, WarningAnsweredNoEndsTheJobBeforeTheDialog) {
-    EXPECT_EQ(std::vector<std::string>{"Warning: " + kWarning}, RunJob(IDNO));
-    EXPECT_EQ(0, g_script.calls);
-}
-
 TEST_F(RepairJobRun, AsksTheDialogForDatFilesWithTheFixedRecord) {
     g_script.result = FALSE; // cancelled
     EXPECT_EQ(std::vector<std::string>{"Warning: " + kWarning}, RunJob(IDYES));
@@ -184,30 +177,6 @@ TEST_F(RepairJobRun, OtherDialogFailureWithoutAListEndsQuietly) {
     g_script.result = FALSE;
     g_script.error = FNERR_INVALIDFILENAME;
     EXPECT_EQ(std::vector<std::string>{"Warning: " + kWarning}, RunJob(IDYES));
-}
-
-TEST_F(RepairJobRun, SeveralNamesAreJoinedToTheFolderInTheReport) {
-    g_script.result = TRUE;
-    const std::string folder = Folder();
-    g_script.fill = folder + '\0' + "a.dat" + '\0' + "b.dat" + '\0' + '\0';
-    std::string report = kBanner;
-    for (const char* name : {"a.dat", "b.dat"}) {
-        const std::string path = folder + "\\" + name;
-        report += "Verifying " + path + "...\r\n" + "ERROR: Footer of " + path +
-                  " is damaged. No chance of repair\r\n";
-    }
-    const std::vector<std::string> expected = {"Warning: " + kWarning, "Report: " + report};
-    EXPECT_EQ(expected, RunJob(IDYES));
-}
-
-TEST_F(RepairJobRun, OneFullPathIsProcessedAsItIs) {
-    g_script.result = TRUE;
-    const std::string path = Folder() + "\\only.dat";
-    g_script.fill = path + '\0' + '\0';
-    const std::string report = kBanner + "Verifying " + path + "...\r\n" + "ERROR: Footer of " +
-                               path + " is damaged. No chance of repair\r\n";
-    const std::vector<std::string> expected = {"Warning: " + kWarning, "Report: " + report};
-    EXPECT_EQ(expected, RunJob(IDYES));
 }
 
 } // namespace

@@ -196,23 +196,6 @@ TEST(ReportDialog, EachJobThreadWritesIntoItsOwnReport) {
     }
 }
 
-TEST(ReportDialog, ProcessesTheSelectionDuringItsInitialisation) {
-    char temp[MAX_PATH];
-    ASSERT_NE(0u, GetTempPathA(sizeof temp, temp));
-    std::string folder = std::string(temp) + "tw-missing";
-    const std::string longName(300, 'n');
-    std::string list = folder + '\0' + longName + '\0' + "gone.dat" + '\0' + '\0' + '\0';
-    const SelectionRecord record{0, list.c_str()};
-    HWND dialog = CreateReport(record);
-    ASSERT_NE(nullptr, dialog);
-    const std::string gone = folder + "\\gone.dat";
-    EXPECT_EQ(kBanner + "ERROR: Path " + folder + "\\" + longName +
-                  " is longer than 259 characters. File skipped\r\n" + "Verifying " + gone +
-                  "...\r\n" + "ERROR: Footer of " + gone + " is damaged. No chance of repair\r\n",
-              ReportText(dialog));
-    DestroyWindow(dialog);
-}
-
 VOID CALLBACK CloseNewestReport(HWND, UINT, UINT_PTR timer, DWORD) {
     if (g_hReport) {
         KillTimer(nullptr, timer);

@@ -175,39 +175,6 @@ class RepairReport : public ::testing::Test {
 const Lines kBanner = {"Website for Tidewatch: https://github.com/tidewatch/tidewatch . Email "
                        "reports to tidewatch.reports@example.org . Good luck!!\r\n\r\n"};
 
-TEST_F(RepairReport, OneIntactFileGivesTheBannerAndFiveLines) {
-    const std::string path = (dir_ / "one.dat").string();
-    ASSERT_TRUE(dat_samples::WriteFile(path, dat_samples::Intact()));
-    Run(List({path}), 1);
-    EXPECT_EQ(Concat({kBanner, IntactLines(path)}), lines_);
-    EXPECT_TRUE(asked_.empty());
-    EXPECT_EQ(dat_samples::Intact(), dat_samples::ReadFile(path));
-}
-
-TEST_F(RepairReport, ThreeFilesInOneFolderGiveThreeGroupsWithJoinedPaths) {
-    const std::string folder = Folder();
-    for (const char* name : {"a.dat", "b.dat", "c.dat"})
-        ASSERT_TRUE(dat_samples::WriteFile(Joined(folder, name), dat_samples::Intact()));
-    Run(List({folder, "c.dat", "a.dat", "b.dat"}), 0);
-    EXPECT_EQ(Concat({kBanner, IntactLines(Joined(folder, "c.dat")),
-                      IntactLines(Joined(folder, "a.dat")), IntactLines(Joined(folder, "b.dat"))}),
-              lines_);
-}
-
-TEST_F(RepairReport, DamagedFileAnsweredNoGetsFourLinesAndStaysUntouched) {
-    const std::string path = (dir_ / "bad.dat").string();
-    ASSERT_TRUE(dat_samples::WriteFile(path, dat_samples::Damaged()));
-    answers_ = {false};
-    Run(List({path}), 1);
-    EXPECT_EQ(
-        Concat({kBanner,
-                {"Verifying " + path + "...\r\n", "Pointer: 27\r\n", "File Checksum: 80163648\r\n",
-                 "Calculated Checksum: " + DamagedChecksum() + "\r\n"}}),
-        lines_);
-    EXPECT_EQ(std::vector<std::string>{path}, asked_);
-    EXPECT_EQ(dat_samples::Damaged(), dat_samples::ReadFile(path));
-}
-
 TEST_F(RepairReport, DamagedFileAnsweredYesIsRepairedAndVerifiedAgain) {
     const std::string path = (dir_ / "bad.dat").string();
     ASSERT_TRUE(dat_samples::WriteFile(path, dat_samples::Damaged()));
@@ -235,19 +202,6 @@ TEST_F(RepairReport, WithSeveralFilesANoMovesOnToTheNextName) {
     EXPECT_EQ(IntactLines(Joined(folder, "good.dat")), Lines(lines_.begin() + 5, lines_.end()));
     EXPECT_EQ(std::vector<std::string>{Joined(folder, "bad.dat")}, asked_);
     EXPECT_EQ(dat_samples::Damaged(), dat_samples::ReadFile(Joined(folder, "bad.dat")));
-}
-
-TEST_F(RepairReport, FileWithoutMagicIsReportedDamagedWithoutAQuestion) {
-    const std::string path = (dir_ / "nomagic.dat").string();
-    ASSERT_TRUE(dat_samples::WriteFile(path, dat_samples::NoMagic()));
-    answers_ = {true};
-    Run(List({path}), 1);
-    EXPECT_EQ(Concat({kBanner,
-                      {"Verifying " + path + "...\r\n",
-                       "ERROR: Footer of " + path + " is damaged. No chance of repair\r\n"}}),
-              lines_);
-    EXPECT_TRUE(asked_.empty());
-    EXPECT_EQ(dat_samples::NoMagic(), dat_samples::ReadFile(path));
 }
 
 TEST_F(RepairReport, TooLongJoinedPathGetsAnErrorLineAndTheNextNameFollows) {
