@@ -83,10 +83,13 @@ DWORD RunRepairJob(OpenFileDialog openDialog) {
         return 0;
     }
 
-    const int count = CountSelectedNames(names.get());
-    if (count == 0)
+    if (CountSelectedNames(names.get()) == 0)
         return 0;
-    SelectionRecord record{count == 1 ? 1 : 0, names.get()};
+    // One full path is followed at once by the empty string. A folder with a
+    // single name (which a dialog does not normally return) still counts 1,
+    // but its name must be joined to the folder like any other.
+    const int isSingle = NextSelectedName(names.get())[0] == '\0' ? 1 : 0;
+    SelectionRecord record{isSingle, names.get()};
     DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_REPORT), nullptr, ReportDlgProc,
                     reinterpret_cast<LPARAM>(&record));
     return 0;

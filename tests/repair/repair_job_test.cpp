@@ -17,6 +17,8 @@
 
 namespace {
 
+const std::string kBanner = "Website for Tidewatch: https://github.com/tidewatch/tidewatch . Email "
+                            "reports to tidewatch.reports@example.org . Good luck!!\r\n\r\n";
 const std::string kWarning = "This is alpha software. DO NOT DISTRIBUTE! Use ENTIRELY at your OWN "
                              "risk. Make backups of ANY file you attempt to repair. Do you wish to "
                              "continue?";
@@ -177,6 +179,18 @@ TEST_F(RepairJobRun, OtherDialogFailureWithoutAListEndsQuietly) {
     g_script.result = FALSE;
     g_script.error = FNERR_INVALIDFILENAME;
     EXPECT_EQ(std::vector<std::string>{"Warning: " + kWarning}, RunJob(IDYES));
+}
+
+TEST_F(RepairJobRun, AFolderWithOneNameIsJoinedNotTakenForAFile) {
+    g_script.result = TRUE;
+    const std::string folder = Folder();
+    g_script.fill = folder + '\0' + "only.dat" + '\0' + '\0';
+    const std::string path = folder + "\\only.dat";
+    const std::vector<std::string> expected = {"Warning: " + kWarning,
+                                               "Report: " + kBanner + "Verifying " + path +
+                                                   "...\r\n" + "ERROR: Footer of " + path +
+                                                   " is damaged. No chance of repair\r\n"};
+    EXPECT_EQ(expected, RunJob(IDYES));
 }
 
 } // namespace
