@@ -27,8 +27,9 @@ tw_register_client kazaa "$(tw_standin_winpath)"
 tw_drive check -t "$TW_SETUP_TITLE" 1001 1
 tw_press_go
 tw_wait_log "$TW_STANDIN_LOG" ' READY ' 60 || tw_fail "the client was not launched"
-grep -qF 'exe=Z:\' "$TW_STANDIN_LOG" && grep -q 'standin\\Kazaa.exe$' "$TW_STANDIN_LOG" ||
-  tw_fail "launched something other than the KaZaA stand-in: $(head -n1 "$TW_STANDIN_LOG")"
+start=$(grep ' START ' "$TW_STANDIN_LOG")
+[[ "$start" == *"exe=$(tw_standin_winpath)\Kazaa.exe" ]] ||
+  tw_fail "launched something other than the KaZaA stand-in: $start"
 tw_drive wait-gone -c '#32770' -t "$TW_SETUP_TITLE" -T 10000 || tw_fail "setup dialog still open"
 tw_drive wait -c TW -T 30000 >/dev/null || tw_fail "no tray window after the client started"
 tw_is_running "$tw" || tw_fail "tidewatch.exe ended after start-up"

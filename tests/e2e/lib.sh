@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers for end-to-end tests under Wine. Source this first in a test script:
 #
 #   source "$TW_E2E_LIB"
@@ -146,7 +147,7 @@ tw_kill_tagged() {
   local pids
   pids=$(tw_tagged_pids)
   [ -n "$pids" ] || return 0
-  tw_log "ending leftover processes: $(echo $pids)"
+  tw_log "ending leftover processes: ${pids//$'\n'/ }"
   # shellcheck disable=SC2086
   kill -TERM $pids 2>/dev/null || true
   local p
@@ -282,7 +283,11 @@ tw_cleanup() {
       [ -s "$f" ] && { echo "---- $f" >&2; tail -n 40 "$f" >&2; }
     done
   fi
-  [ "${TW_KEEP_TMP:-0}" = 1 ] && tw_log "kept $TW_TMP" || rm -rf "$TW_TMP"
+  if [ "${TW_KEEP_TMP:-0}" = 1 ]; then
+    tw_log "kept $TW_TMP"
+  else
+    rm -rf "$TW_TMP"
+  fi
   exit "$status"
 }
 trap tw_cleanup EXIT
