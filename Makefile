@@ -47,6 +47,10 @@ fuzz: deps native
 	@$(NATIVE)/tests/dat/fuzz_dat -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
 	  $(NATIVE)/fuzz-corpus tests/dat/fuzz-seeds
 
+# The pictures in docs/: the setup dialog, the tray menu, a repair report.
+screenshots: build
+	@BUILD=$(BUILD) scripts/screenshots
+
 # The Windows release archive: dist/tidewatch-<version>-win32.zip
 dist: deps win32
 	@scripts/make-dist dist $(WIN32)
