@@ -167,20 +167,29 @@ TEST(ReportDialog, OneHugeLineIsReplacedByTheCutShortLine) {
 
 // Two jobs, each on its own thread with its own dialog, take turns writing.
 TEST(ReportDialog, EachJobThreadWritesIntoItsOwnReport) {
-    HANDLE turn[2] = {CreateEventA(nullptr, FALSE, FALSE, nullptr),
+    // The two threads take turns, one step each, so their lines interleave.
+    // Only one thread touches its dialog at a time: Wine's text layout cache
+    // is not safe against two threads laying out edit text at once.
+    HANDLE turn[2] = {CreateEventA(nullptr, FALSE, TRUE, nullptr),
                       CreateEventA(nullptr, FALSE, FALSE, nullptr)};
     std::string texts[2];
     auto job = [&](int me) {
         const SelectionRecord record{0, kNoFiles};
-        HWND dialog = CreateReport(record);
-        for (int round = 0; round < 3; ++round) {
-            if (me == 1 || round > 0)
-                WaitForSingleObject(turn[me], 10000);
-            AppendPath("C:\\job" + std::to_string(me) + "-" + std::to_string(round) + ".dat");
+        auto step = [&](auto&& action) {
+            WaitForSingleObject(turn[me], 10000);
+            action();
             SetEvent(turn[1 - me]);
-        }
-        texts[me] = dialog ? ReportText(dialog) : "no dialog";
-        DestroyWindow(dialog);
+        };
+        HWND dialog = nullptr;
+        step([&] { dialog = CreateReport(record); });
+        for (int round = 0; round < 3; ++round)
+            step([&] {
+                AppendPath("C:\\job" + std::to_string(me) + "-" + std::to_string(round) + ".dat");
+            });
+        step([&] {
+            texts[me] = dialog ? ReportText(dialog) : "no dialog";
+            DestroyWindow(dialog);
+        });
     };
     std::thread first(job, 0), second(job, 1);
     first.join();
