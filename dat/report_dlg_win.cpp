@@ -90,7 +90,7 @@ void OnNcDestroy(HWND dialog) {
 
 } // namespace
 
-INT_PTR CALLBACK ReportDlgProc(HWND dialog, UINT message, WPARAM, LPARAM lParam) {
+INT_PTR CALLBACK ReportDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         OnInitDialog(dialog, reinterpret_cast<const SelectionRecord*>(lParam));
@@ -101,6 +101,12 @@ INT_PTR CALLBACK ReportDlgProc(HWND dialog, UINT message, WPARAM, LPARAM lParam)
         if (ReportState* state = StateOf(dialog))
             state->closeRequested = true;
         EndDialog(dialog, 0);
+        break;
+    case WM_COMMAND:
+        // The dialog selects the whole report whenever it gives the report
+        // the focus; leave it unselected, the caret where it was.
+        if (LOWORD(wParam) == IDC_REPORT_TEXT && HIWORD(wParam) == EN_SETFOCUS)
+            PostMessageA(reinterpret_cast<HWND>(lParam), EM_SETSEL, static_cast<WPARAM>(-1), 0);
         break;
     case WM_NCDESTROY:
         OnNcDestroy(dialog);

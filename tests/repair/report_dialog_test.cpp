@@ -205,14 +205,20 @@ TEST(ReportDialog, EachJobThreadWritesIntoItsOwnReport) {
     }
 }
 
+// Selection of the report's text once the dialog is on screen and focused.
+DWORD g_shownSelStart, g_shownSelEnd;
+
 VOID CALLBACK CloseNewestReport(HWND, UINT, UINT_PTR timer, DWORD) {
-    if (g_hReport) {
+    if (g_hReport && IsWindowVisible(g_hReport)) {
         KillTimer(nullptr, timer);
+        SendDlgItemMessageA(g_hReport, IDC_REPORT_TEXT, EM_GETSEL,
+                            reinterpret_cast<WPARAM>(&g_shownSelStart),
+                            reinterpret_cast<LPARAM>(&g_shownSelEnd));
         PostMessageA(g_hReport, WM_CLOSE, 0, 0);
     }
 }
 
-TEST(ReportDialog, ClosingAModalReportEndsItsRun) {
+TEST(ReportDialog, ClosingAModalReportEndsItsRunAndItsTextIsShownUnselected) {
     const SelectionRecord record{0, kNoFiles};
     const UINT_PTR timer = SetTimer(nullptr, 0, 50, CloseNewestReport);
     ASSERT_NE(0u, timer);
@@ -222,6 +228,9 @@ TEST(ReportDialog, ClosingAModalReportEndsItsRun) {
     KillTimer(nullptr, timer);
     EXPECT_EQ(0, result);
     EXPECT_EQ(nullptr, g_hReport);
+    // The focus given to the report on showing it leaves nothing selected.
+    EXPECT_EQ(g_shownSelStart, g_shownSelEnd)
+        << "the shown report is selected from " << g_shownSelStart << " to " << g_shownSelEnd;
 }
 
 } // namespace
