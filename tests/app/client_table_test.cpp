@@ -5,8 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "res/resource.h"
-
 namespace {
 
 constexpr size_t kPathSize = 260;
@@ -21,43 +19,23 @@ const ClientRow& Grokster() {
     return kClientTable[2];
 }
 
-// Builds into a 260-byte path inside a larger buffer whose tail must stay untouched.
-struct Built {
+// Builds into a 260-byte path, first filled with junk, inside a larger
+// buffer whose tail must stay untouched; the result must be zero-filled.
+std::string Build(const ClientRow& row, const char* data, size_t size, bool found = true) {
     char buffer[kPathSize + 16];
-    std::string path;
-    bool tailIntact;
-};
-
-Built Build(const ClientRow& row, const std::string& value, bool found = true) {
-    Built b;
-    memset(b.buffer, 0x5A, sizeof b.buffer);
-    // The registry returns the string with its terminating zero.
-    BuildClientPath(row, value.c_str(), value.size() + 1, found, b.buffer, kPathSize);
-    b.path = std::string(b.buffer, strnlen(b.buffer, kPathSize));
-    b.tailIntact = true;
-    for (size_t i = kPathSize; i < sizeof b.buffer; ++i)
-        b.tailIntact = b.tailIntact && b.buffer[i] == 0x5A;
-    return b;
+    memset(buffer, 0x5A, sizeof buffer);
+    BuildClientPath(row, data, size, found, buffer, kPathSize);
+    std::string path(buffer, strnlen(buffer, kPathSize));
+    for (size_t i = path.size(); i < kPathSize; ++i)
+        EXPECT_EQ('\0', buffer[i]) << "not zero-filled at " << i;
+    for (size_t i = kPathSize; i < sizeof buffer; ++i)
+        EXPECT_EQ(0x5A, buffer[i]) << "written past the path at " << i;
+    return path;
 }
 
-TEST(ClientTable, RowsInLocatorOrder) {
-    EXPECT_EQ(IDC_OPT_MORPHEUS, Morpheus().control);
-    EXPECT_STREQ("SOFTWARE\\Morpheus\\LocalContent", Morpheus().key);
-    EXPECT_STREQ("DatabaseDir", Morpheus().valueName);
-    EXPECT_EQ(3u, Morpheus().dropChars);
-    EXPECT_STREQ("\\Morpheus.exe", Morpheus().exeName);
-
-    EXPECT_EQ(IDC_OPT_KAZAA, Kazaa().control);
-    EXPECT_STREQ("SOFTWARE\\KaZaA\\CloudLoad", Kazaa().key);
-    EXPECT_STREQ("ExeDir", Kazaa().valueName);
-    EXPECT_EQ(0u, Kazaa().dropChars);
-    EXPECT_STREQ("\\Kazaa.exe", Kazaa().exeName);
-
-    EXPECT_EQ(0, Grokster().control);
-    EXPECT_STREQ("SOFTWARE\\Grokster\\LocalContent", Grokster().key);
-    EXPECT_STREQ("DatabaseDir", Grokster().valueName);
-    EXPECT_EQ(3u, Grokster().dropChars);
-    EXPECT_STREQ("\\Grokster.exe", Grokster().exeName);
+// The registry returns a string with its terminating zero.
+std::string Build(const ClientRow& row, const std::string& value) {
+    return Build(row, value.c_str(), value.size() + 1);
 }
 
 TEST(ClientTable, MorpheusWinsOverKazaaAndGroksterIsTheDefault) {
@@ -67,87 +45,45 @@ TEST(ClientTable, MorpheusWinsOverKazaaAndGroksterIsTheDefault) {
     EXPECT_EQ(&Grokster(), &PickClientRow(false, false));
 }
 
-TEST(BuildClientPath, ExeDirIsUsedWhole) {
-    Built b = Build(Kazaa(), "C:\\Program Files\\KaZaA");
-    EXPECT_EQ("C:\\Program Files\\KaZaA\\Kazaa.exe", b.path);
-    EXPECT_TRUE(b.tailIntact);
+TEST(BuildClientPath, ExeDirWholeDatabaseDirLessThreeCharacters) {
+    const struct {
+        const ClientRow& row;
+        std::string value, path;
+    } cases[] = {
+        {Kazaa(), "C:\\Program Files\\KaZaA", "C:\\Program Files\\KaZaA\\Kazaa.exe"},
+        {Grokster(), "C:\\Program Files\\Grokster\\db",
+         "C:\\Program Files\\Grokster\\Grokster.exe"},
+        {Morpheus(), "D:\\M\\db", "D:\\M\\Morpheus.exe"},
+        // Three characters leave an empty folder: not found; shorter ones stay whole.
+        {Grokster(), "abc", "\\Grokster.exe"},
+        {Grokster(), "C:", "C:\\Grokster.exe"},
+        {Kazaa(), "", "\\Kazaa.exe"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.path, Build(c.row, c.value)) << "value \"" << c.value << "\"";
 }
 
-TEST(BuildClientPath, DatabaseDirLosesItsLastThreeCharacters) {
-    EXPECT_EQ("C:\\Program Files\\Grokster\\Grokster.exe",
-              Build(Grokster(), "C:\\Program Files\\Grokster\\db").path);
-    EXPECT_EQ("D:\\M\\Morpheus.exe", Build(Morpheus(), "D:\\M\\db").path);
-}
-
-TEST(BuildClientPath, ShortDatabaseDirValues) {
-    EXPECT_EQ("\\Grokster.exe", Build(Grokster(), "abc").path)
-        << "three characters leave an empty folder: not found";
-    EXPECT_EQ("C:\\Grokster.exe", Build(Grokster(), "C:").path) << "shorter values stay whole";
-    EXPECT_EQ("C:\\Morpheus.exe", Build(Morpheus(), "C:").path);
-    EXPECT_EQ("\\Morpheus.exe", Build(Morpheus(), "").path);
-    EXPECT_EQ("\\Kazaa.exe", Build(Kazaa(), "").path);
-}
-
-TEST(BuildClientPath, MissingValueGivesTheNameAlone) {
-    char path[kPathSize];
-    memset(path, 'x', sizeof path); // earlier content must not leak into the result
-    BuildClientPath(Kazaa(), nullptr, 0, false, path, sizeof path);
-    EXPECT_STREQ("\\Kazaa.exe", path);
-    BuildClientPath(Grokster(), "C:\\G\\db", 8, false, path, sizeof path);
-    EXPECT_STREQ("\\Grokster.exe", path) << "data of a failed read is ignored";
-}
-
-TEST(BuildClientPath, ValueWithoutTerminatingZeroIsNotFound) {
-    const char data[] = {'C', ':', '\\', 'K'};
-    char path[kPathSize];
-    BuildClientPath(Kazaa(), data, sizeof data, true, path, sizeof path);
-    EXPECT_STREQ("\\Kazaa.exe", path);
-    BuildClientPath(Kazaa(), data, 0, true, path, sizeof path);
-    EXPECT_STREQ("\\Kazaa.exe", path) << "an empty value has no terminator either";
+TEST(BuildClientPath, MissingOrUnterminatedValueGivesTheNameAlone) {
+    EXPECT_EQ("\\Kazaa.exe", Build(Kazaa(), nullptr, 0, false));
+    EXPECT_EQ("\\Grokster.exe", Build(Grokster(), "C:\\G\\db", 8, false))
+        << "data of a failed read is ignored";
+    const char unterminated[] = {'C', ':', '\\', 'K'};
+    EXPECT_EQ("\\Kazaa.exe", Build(Kazaa(), unterminated, sizeof unterminated));
+    EXPECT_EQ("\\Kazaa.exe", Build(Kazaa(), unterminated, 0)) << "empty value, no terminator";
     // Text up to the first zero counts; bytes after it are ignored.
     const char embedded[] = {'C', ':', '\0', 'x', 'y'};
-    BuildClientPath(Kazaa(), embedded, sizeof embedded, true, path, sizeof path);
-    EXPECT_STREQ("C:\\Kazaa.exe", path);
+    EXPECT_EQ("C:\\Kazaa.exe", Build(Kazaa(), embedded, sizeof embedded));
 }
 
-TEST(BuildClientPath, LongestValueThatStillFits) {
-    // 249 characters + "\Kazaa.exe" (10) + zero = 260 bytes exactly.
-    std::string dir(249, 'k');
-    Built b = Build(Kazaa(), dir);
-    EXPECT_EQ(dir + "\\Kazaa.exe", b.path);
-    EXPECT_EQ(259u, b.path.size());
-    EXPECT_TRUE(b.tailIntact);
-
-    // DatabaseDir: 246 + 3 dropped, + "\Grokster.exe" (13) + zero = 260.
-    std::string db(246, 'g');
-    Built g = Build(Grokster(), db + "\\db");
-    EXPECT_EQ(db + "\\Grokster.exe", g.path);
-    EXPECT_TRUE(g.tailIntact);
-}
-
-TEST(BuildClientPath, ValueTooLongForTheNameIsNotFound) {
-    Built b = Build(Kazaa(), std::string(250, 'k'));
-    EXPECT_EQ("\\Kazaa.exe", b.path);
-    EXPECT_TRUE(b.tailIntact);
-
-    Built g = Build(Grokster(), std::string(247, 'g') + "\\db");
-    EXPECT_EQ("\\Grokster.exe", g.path);
-    EXPECT_TRUE(g.tailIntact);
-
+TEST(BuildClientPath, LongestValueFitsOneMoreIsNotFound) {
+    // 249 + "\Kazaa.exe" (10) + zero = 260; DatabaseDir: 246 + 3 dropped + 13 + zero.
+    EXPECT_EQ(std::string(249, 'k') + "\\Kazaa.exe", Build(Kazaa(), std::string(249, 'k')));
+    EXPECT_EQ(std::string(246, 'g') + "\\Grokster.exe",
+              Build(Grokster(), std::string(246, 'g') + "\\db"));
+    EXPECT_EQ("\\Kazaa.exe", Build(Kazaa(), std::string(250, 'k')));
+    EXPECT_EQ("\\Grokster.exe", Build(Grokster(), std::string(247, 'g') + "\\db"));
     // A full 260-byte value, as the registry read leaves the largest one.
-    std::string full(259, 'm');
-    Built m = Build(Morpheus(), full);
-    EXPECT_EQ("\\Morpheus.exe", m.path);
-    EXPECT_TRUE(m.tailIntact);
-}
-
-TEST(BuildClientPath, RestOfThePathIsZeroFilled) {
-    char path[kPathSize];
-    memset(path, 'x', sizeof path);
-    BuildClientPath(Kazaa(), "C:\\K", 5, true, path, sizeof path);
-    EXPECT_STREQ("C:\\K\\Kazaa.exe", path);
-    for (size_t i = strlen(path); i < sizeof path; ++i)
-        ASSERT_EQ('\0', path[i]) << "at " << i;
+    EXPECT_EQ("\\Morpheus.exe", Build(Morpheus(), std::string(259, 'm')));
 }
 
 } // namespace

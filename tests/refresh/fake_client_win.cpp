@@ -2,12 +2,9 @@
 
 #include "refresh/refresher.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
-#include <sstream>
 
-std::vector<Sent> g_sent;
+std::vector<std::string> g_sent;
 
 namespace {
 
@@ -15,7 +12,7 @@ FakeClient* s_client;
 std::map<HWND, WNDPROC> s_originalProcs;
 
 void Record(const std::string& what) {
-    g_sent.push_back({GetTickCount(), what});
+    g_sent.push_back(what);
 }
 
 std::string Hex(UINT_PTR value) {
@@ -53,12 +50,6 @@ LRESULT CALLBACK TreeProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return result;
 }
 
-LRESULT CALLBACK TrayWatchProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_TIMER && wParam == TIMER_ITEM)
-        Record("timer 2");
-    return CallWindowProcA(s_originalProcs[window], window, message, wParam, lParam);
-}
-
 void RegisterClasses() {
     static bool done = false;
     if (done)
@@ -78,12 +69,9 @@ void RegisterClasses() {
     RegisterClassExA(&wc);
     wc.lpszClassName = "SysTreeView32X";
     RegisterClassExA(&wc);
-    WNDCLASSEXA tray = {};
-    tray.cbSize = sizeof tray;
-    tray.lpfnWndProc = TrayWndProc;
-    tray.hInstance = instance;
-    tray.lpszClassName = "TW";
-    RegisterClassExA(&tray);
+    wc.lpfnWndProc = TrayWndProc;
+    wc.lpszClassName = "TW";
+    RegisterClassExA(&wc);
 }
 
 } // namespace
@@ -163,15 +151,6 @@ HWND CreateTrayWindow() {
                            GetModuleHandleA(nullptr), nullptr);
 }
 
-void WatchTrayTimers(HWND tray) {
-    s_originalProcs[tray] = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(tray, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TrayWatchProc)));
-}
-
-void UnwatchTrayTimers(HWND tray) {
-    SetWindowLongPtrA(tray, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(s_originalProcs[tray]));
-}
-
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     for (;;) {
@@ -197,6 +176,9 @@ bool HasEnded(HANDLE thread) {
     return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
 }
 
+namespace {
+
+// True when the thread is suspended (by itself: nothing else suspends).
 bool IsSuspended(HANDLE thread) {
     if (HasEnded(thread))
         return false;
@@ -207,41 +189,10 @@ bool IsSuspended(HANDLE thread) {
     return previous > 0;
 }
 
-bool WaitPausedOrEnded(HANDLE worker, DWORD timeoutMs) {
-    return PumpUntil([&] { return HasEnded(worker) || IsSuspended(worker); }, timeoutMs);
-}
-
-std::vector<std::string> SentTexts() {
-    std::vector<std::string> texts;
-    for (const Sent& s : g_sent)
-        texts.push_back(s.what);
-    return texts;
-}
-
-namespace {
-std::string Dump(const std::vector<std::string>& lines) {
-    std::ostringstream out;
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        out << "  " << i << ": " << lines[i] << "\n";
-    return out.str();
-}
 } // namespace
 
-void ExpectSequence(const std::vector<std::string>& expected,
-                    const std::vector<std::string>& actual) {
-    std::size_t n = std::min(expected.size(), actual.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        if (expected[i] != actual[i]) {
-            ADD_FAILURE() << "at " << i << ": expected \"" << expected[i] << "\", got \""
-                          << actual[i] << "\"\nexpected:\n"
-                          << Dump(expected) << "actual:\n"
-                          << Dump(actual);
-            return;
-        }
-    }
-    EXPECT_EQ(expected.size(), actual.size()) << "expected:\n"
-                                              << Dump(expected) << "actual:\n"
-                                              << Dump(actual);
+bool WaitPausedOrEnded(HANDLE worker, DWORD timeoutMs) {
+    return PumpUntil([&] { return HasEnded(worker) || IsSuspended(worker); }, timeoutMs);
 }
 
 bool IsInterleaving(const std::vector<std::string>& a, const std::vector<std::string>& b,

@@ -12,14 +12,8 @@
 #include <string>
 #include <vector>
 
-struct Sent {
-    DWORD time; // GetTickCount() when received
-    std::string what;
-};
-
-// Everything workers sent to the fake client and its tree views (and, when
-// the tray window is watched, the item timer's expiries), in order.
-extern std::vector<Sent> g_sent;
+// Everything workers sent to the fake client and its tree views, in order.
+extern std::vector<std::string> g_sent;
 
 class FakeClient {
   public:
@@ -54,10 +48,6 @@ class FakeClient {
 
 // The hidden tray window, created as start-up creates it (class "TW").
 HWND CreateTrayWindow();
-// Records the tray window's item-timer expiries as "timer 2" until
-// UnwatchTrayTimers.
-void WatchTrayTimers(HWND tray);
-void UnwatchTrayTimers(HWND tray);
 
 // Pumps the main thread's messages until `done` holds or `timeoutMs` passes.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
@@ -65,15 +55,9 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 void PumpFor(DWORD ms);
 
 bool HasEnded(HANDLE thread);
-// True when the thread is suspended (by itself: nothing else suspends).
-bool IsSuspended(HANDLE thread);
 // Waits until the worker is suspended in a pause or has ended.
 bool WaitPausedOrEnded(HANDLE worker, DWORD timeoutMs = 10000);
 
-std::vector<std::string> SentTexts();
-// Compares sequences; on a mismatch reports the position and both lists.
-void ExpectSequence(const std::vector<std::string>& expected,
-                    const std::vector<std::string>& actual);
 // Whether `log` is an interleaving of `a` and `b`, each kept in order.
 bool IsInterleaving(const std::vector<std::string>& a, const std::vector<std::string>& b,
                     const std::vector<std::string>& log);

@@ -1,5 +1,6 @@
-// The tray window: its icon record, timers, exit menu, the disabled
-// refresher's client check and the re-added icon after a taskbar restart.
+// The tray window: its icon record, timers, the menu and the re-added icon
+// after a taskbar restart. Choosing "Exit Tidewatch" and the client closing
+// end the real program in the end-to-end runs.
 #include "tests/refresh/fake_client_win.h"
 
 #include "app/launcher.h"
@@ -15,11 +16,11 @@
 
 namespace {
 
-// Watches for a popup menu of this process, notes its items, and answers
-// each one it sees with `keys` (as a user at the keyboard would).
+// Watches for a popup menu of this process, notes its items, and dismisses
+// each one it sees with Escape (as a user at the keyboard would).
 class MenuWatcher {
   public:
-    explicit MenuWatcher(std::vector<WPARAM> keys) : keys_(std::move(keys)) {
+    MenuWatcher() {
         thread_ = std::thread([this] { Run(); });
     }
     ~MenuWatcher() {
@@ -60,8 +61,7 @@ class MenuWatcher {
                 if (menus_ == 0)
                     Note(reinterpret_cast<HMENU>(SendMessageA(popup, MN_GETHMENU, 0, 0)));
                 ++menus_;
-                for (WPARAM key : keys_)
-                    PostMessageA(popup, WM_KEYDOWN, key, 0);
+                PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
                 DWORD start = GetTickCount();
                 while (IsWindow(popup) && IsWindowVisible(popup)) {
                     if (GetTickCount() - start > 5000) {
@@ -87,7 +87,6 @@ class MenuWatcher {
         }
     }
 
-    std::vector<WPARAM> keys_;
     std::atomic<bool> stop_{false};
     std::atomic<int> menus_{0};
     std::thread thread_;
@@ -106,12 +105,11 @@ class Tray : public ::testing::Test {
         tray = CreateTrayWindow();
         ASSERT_NE(nullptr, tray);
     }
-    void RightClick() { SendMessageA(tray, WM_TRAYNOTIFY, TRAY_ICON_ID, WM_RBUTTONDOWN); }
     HWND tray = nullptr;
 };
 
-// Tests that do not depend on the window's creation share one window: Wine
-// takes two seconds to add an icon after the window of an earlier one has gone.
+// Tests of a window made with a refresh delay share one window: Wine takes
+// two seconds to add an icon after the window of an earlier one has gone.
 class SharedTray : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -127,8 +125,7 @@ class SharedTray : public ::testing::Test {
 
 HWND SharedTray::tray;
 
-TEST_F(Tray, CreationFillsThe88ByteIconRecord) {
-    Create(60);
+TEST_F(SharedTray, CreationFillsThe88ByteIconRecord) {
     EXPECT_EQ(88u, g_trayIcon.cbSize);
     EXPECT_EQ(tray, g_trayIcon.hWnd);
     EXPECT_EQ(666u, g_trayIcon.uID);
@@ -139,7 +136,7 @@ TEST_F(Tray, CreationFillsThe88ByteIconRecord) {
     EXPECT_EQ(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_TRAY)), g_trayIcon.hIcon);
 }
 
-TEST_F(Tray, IconResourceIsOne16x16ImageWith256Colours) {
+TEST(TrayIcon, ResourceIsOne16x16ImageWith256Colours) {
     HRSRC group = FindResourceA(nullptr, MAKEINTRESOURCEA(IDI_TRAY), RT_GROUP_ICON);
     ASSERT_NE(nullptr, group);
     const auto* dir = static_cast<const BYTE*>(LockResource(LoadResource(nullptr, group)));
@@ -152,23 +149,17 @@ TEST_F(Tray, IconResourceIsOne16x16ImageWith256Colours) {
     EXPECT_EQ(8, dir[12] | (dir[13] << 8));
 }
 
-TEST_F(Tray, RefreshDelayArmsTimer1AndNoClientCheck) {
-    Create(2);
-    EXPECT_TRUE(KillTimer(tray, TIMER_REFRESH));
-    EXPECT_FALSE(KillTimer(tray, TIMER_CLIENT_CHECK));
-    EXPECT_FALSE(KillTimer(tray, TIMER_ITEM));
-}
-
-TEST_F(Tray, BlankRefreshDelayArmsOnlyTheSlowClientCheck) {
-    Create(0);
-    EXPECT_FALSE(KillTimer(tray, TIMER_REFRESH));
-    EXPECT_TRUE(KillTimer(tray, TIMER_CLIENT_CHECK));
-}
-
-TEST_F(Tray, WrappedNegativeRefreshDelayIsDisabledToo) {
-    Create(-2147483647 - 1);
-    EXPECT_FALSE(KillTimer(tray, TIMER_REFRESH));
-    EXPECT_TRUE(KillTimer(tray, TIMER_CLIENT_CHECK));
+// A blank delay, or a negative one from the parser's wrap, disables the
+// refresher: only the slow check of the client's window is armed.
+TEST_F(Tray, RefreshDelayArmsTimer1OrElseOnlyTheClientCheck) {
+    for (int minutes : {2, 0, -2147483647 - 1}) {
+        Create(minutes);
+        EXPECT_EQ(minutes > 0, KillTimer(tray, TIMER_REFRESH) != FALSE) << minutes;
+        EXPECT_EQ(minutes <= 0, KillTimer(tray, TIMER_CLIENT_CHECK) != FALSE) << minutes;
+        EXPECT_FALSE(KillTimer(tray, TIMER_ITEM)) << minutes;
+        DestroyWindow(tray);
+        tray = nullptr;
+    }
 }
 
 TEST_F(Tray, DisabledRefresherStartsNoWorkerAndWalksNothing) {
@@ -181,30 +172,10 @@ TEST_F(Tray, DisabledRefresherStartsNoWorkerAndWalksNothing) {
     SendMessageA(tray, WM_TIMER, TIMER_REFRESH, 0);
     PumpFor(100);
     EXPECT_EQ(before, g_hWorker);
-    EXPECT_TRUE(g_sent.empty()) << g_sent.front().what;
+    EXPECT_TRUE(g_sent.empty()) << g_sent.front();
 }
 
-TEST_F(SharedTray, ClientCheckLeavesTheProgramRunningWhileTheClientIsThere) {
-    FakeClient client;
-    g_hClient = nullptr;
-    SendMessageA(tray, WM_TIMER, TIMER_CLIENT_CHECK, 0);
-    EXPECT_EQ(client.window(), g_hClient);
-    EXPECT_TRUE(IsWindow(tray));
-}
-
-TEST_F(Tray, ClientCheckEndsTheProgramWithExitCode0WhenTheClientHasGone) {
-    ASSERT_EQ(nullptr, FindWindowA("Kazaa", nullptr));
-    EXPECT_EXIT(
-        {
-            Create(0);
-            SendMessageA(tray, WM_TIMER, TIMER_CLIENT_CHECK, 0);
-            std::exit(3);
-        },
-        ::testing::ExitedWithCode(0), "");
-}
-
-TEST_F(Tray, TaskbarRestartAddsTheIconAgain) {
-    Create(60);
+TEST_F(SharedTray, TaskbarRestartAddsTheIconAgain) {
     // Wine's notification area answers a change to an icon it does not hold
     // with FALSE: that is how the test sees whether the icon is there.
     ASSERT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &g_trayIcon)) << "no notification area to test with";
@@ -218,7 +189,7 @@ TEST_F(SharedTray, RightClickShowsTheSingleExitEntryAndDismissingChangesNothing)
     NOTIFYICONDATAA before = g_trayIcon;
     HMENU menu = nullptr;
     {
-        MenuWatcher watcher({VK_ESCAPE});
+        MenuWatcher watcher;
         RightClick();
         EXPECT_EQ(1, watcher.menus());
         EXPECT_FALSE(watcher.stuck);
@@ -234,24 +205,12 @@ TEST_F(SharedTray, RightClickShowsTheSingleExitEntryAndDismissingChangesNothing)
 }
 
 TEST_F(SharedTray, OtherIconEventsOpenNoMenu) {
-    MenuWatcher watcher({VK_ESCAPE});
-    for (LPARAM event :
-         {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONUP, WM_MOUSEMOVE, WM_LBUTTONDBLCLK})
+    MenuWatcher watcher;
+    for (LPARAM event : {WM_LBUTTONDOWN, WM_RBUTTONUP, WM_LBUTTONDBLCLK})
         SendMessageA(tray, WM_TRAYNOTIFY, TRAY_ICON_ID, event);
     EXPECT_EQ(0, watcher.menus());
     RightClick(); // and the watcher does see a real one
     EXPECT_EQ(1, watcher.menus());
-}
-
-TEST_F(Tray, ChoosingExitEndsTheProgramWithExitCode0) {
-    EXPECT_EXIT(
-        {
-            Create(60);
-            MenuWatcher watcher({VK_DOWN, VK_RETURN});
-            RightClick();
-            std::exit(3);
-        },
-        ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace
