@@ -68,6 +68,28 @@ void WriteAt(Bytes& file, std::size_t at, const Bytes& data) {
     std::copy(data.begin(), data.end(), file.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
+// Back from p to `mark` with a fitting next byte and a printable previous
+// one: a mark whose next byte does not fit sends the scan three back, one
+// whose previous byte is not printable four back. -1 when the first byte is
+// reached.
+std::int64_t ScanBack(const Bytes& f, std::int64_t p, unsigned char mark, bool (*fits)(int)) {
+    for (;;) {
+        if (p < 0)
+            return -1;
+        if (f[static_cast<std::size_t>(p)] != mark) {
+            p -= 1;
+        } else if (!fits(f[static_cast<std::size_t>(p + 1)])) {
+            p -= 3;
+        } else if (p - 1 < 0) {
+            return -1;
+        } else if (Printable(f[static_cast<std::size_t>(p - 1)])) {
+            return p;
+        } else {
+            p -= 4;
+        }
+    }
+}
+
 } // namespace
 
 int ModelVerify(const Bytes& file) {
@@ -84,45 +106,13 @@ std::optional<ModelRepair> ModelRepairOf(const Bytes& f) {
     const std::int64_t size = static_cast<std::int64_t>(f.size());
     auto at = [&](std::int64_t p) { return f[static_cast<std::size_t>(p)]; };
 
-    // Phase 1: the marker.
-    std::int64_t p = size - 11;
-    for (;;) {
-        if (p < 0)
-            return std::nullopt;
-        if (at(p) != '@') {
-            p -= 1;
-            continue;
-        }
-        unsigned char next = at(p + 1);
-        if (next == 'K' || next == 'M' || next == '?') {
-            if (p - 1 < 0)
-                return std::nullopt;
-            if (Printable(at(p - 1)))
-                break;
-            p -= 4;
-        } else {
-            p -= 3;
-        }
-    }
-    // Phase 2: the dot.
-    p -= 2;
-    for (;;) {
-        if (p < 0)
-            return std::nullopt;
-        if (at(p) != '.') {
-            p -= 1;
-            continue;
-        }
-        if (Printable(at(p + 1))) {
-            if (p - 1 < 0)
-                return std::nullopt;
-            if (Printable(at(p - 1)))
-                break;
-            p -= 4;
-        } else {
-            p -= 3;
-        }
-    }
+    // Phase 1: the marker; phase 2: the dot in front of it.
+    std::int64_t p =
+        ScanBack(f, size - 11, '@', [](int b) { return b == 'K' || b == 'M' || b == '?'; });
+    if (p >= 0)
+        p = ScanBack(f, p - 2, '.', Printable);
+    if (p < 0)
+        return std::nullopt;
     // Phase 3: the start of the text.
     p -= 1;
     while (p >= 0 && Printable(at(p)))

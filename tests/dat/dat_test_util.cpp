@@ -80,20 +80,6 @@ Bytes DatFileTest::Read(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool DatFileTest::Exists(const std::string& path) {
-    return fs::exists(path);
-}
-
-std::vector<std::string> DatFileTest::OtherFiles(const std::vector<std::string>& known) const {
-    std::vector<std::string> others;
-    for (const auto& entry : fs::directory_iterator(folder_)) {
-        std::string name = entry.path().filename().string();
-        if (std::find(known.begin(), known.end(), name) == known.end())
-            others.push_back(name);
-    }
-    return others;
-}
-
 std::vector<std::string> DatFileTest::TempFiles() const {
     std::vector<std::string> temps;
     for (const auto& entry : fs::directory_iterator(folder_)) {

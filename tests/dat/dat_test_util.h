@@ -10,6 +10,15 @@
 
 #include <gtest/gtest.h>
 
+// A short file whose region is its trailer; the damaged one has a wrong
+// checksum, and its repair appends the trailer.
+inline Bytes GoodSong() {
+    return WithFooter(Concat({{0x01}, ToBytes("Song.mp3@K")}), 10);
+}
+inline Bytes DamagedSong() {
+    return WithFooter(Concat({{0x01}, ToBytes("Song.mp3@K")}), 10, 0x1234);
+}
+
 // Report lines of the calling thread, collected while the object lives.
 class ReportCapture {
   public:
@@ -33,9 +42,6 @@ class DatFileTest : public ::testing::Test {
     std::string PathOf(const std::string& name) const;
     std::string Write(const std::string& name, const Bytes& content) const;
     static Bytes Read(const std::string& path);
-    static bool Exists(const std::string& path);
-    // Names in the folder other than the given ones (temporary leftovers).
-    std::vector<std::string> OtherFiles(const std::vector<std::string>& known) const;
     // Temporary files of a repair left in the folder.
     std::vector<std::string> TempFiles() const;
     static void MakeReadOnly(const std::string& path, bool readOnly);

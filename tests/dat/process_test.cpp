@@ -21,15 +21,6 @@ bool Ask(void* context, const char* path) {
     return asker->answer;
 }
 
-Bytes Good() {
-    return WithFooter(Concat({{0x01}, ToBytes("Song.mp3@K")}), 10);
-}
-
-// Short, with a bad checksum: the repair appends the trailer.
-Bytes Damaged() {
-    return WithFooter(Concat({{0x01}, ToBytes("Song.mp3@K")}), 10, 0x1234);
-}
-
 class ProcessDatFileTest : public DatFileTest {
   protected:
     Lines FourLines(const std::string& path, const Bytes& file) {
@@ -52,16 +43,16 @@ class ProcessDatFileTest : public DatFileTest {
 };
 
 TEST_F(ProcessDatFileTest, IntactFileIsOkWithoutQuestion) {
-    std::string path = Write("good.dat", Good());
+    std::string path = Write("good.dat", GoodSong());
     Asker asker{true, {}};
     EXPECT_EQ(ProcessDatFile(path.c_str(), Ask, &asker), DatOutcome::Ok);
-    EXPECT_EQ(capture_.lines,
-              Join({FourLines(path, Good()), {"File " + path + " is ok, repair not needed\r\n"}}));
+    EXPECT_EQ(capture_.lines, Join({FourLines(path, GoodSong()),
+                                    {"File " + path + " is ok, repair not needed\r\n"}}));
     EXPECT_TRUE(asker.asked.empty());
 }
 
 TEST_F(ProcessDatFileTest, MissingMagicIsADamagedFooterWithoutQuestion) {
-    Bytes file = Good();
+    Bytes file = GoodSong();
     file[file.size() - 10] = 'X';
     std::string path = Write("nomagic.dat", file);
     Asker asker{true, {}};
@@ -73,45 +64,42 @@ TEST_F(ProcessDatFileTest, MissingMagicIsADamagedFooterWithoutQuestion) {
     EXPECT_EQ(Read(path), file);
 }
 
+// Answered No, or nobody there to ask: four lines and the file as it was.
 TEST_F(ProcessDatFileTest, AnswerNoLeavesFourLinesAndTheFile) {
-    std::string path = Write("no.dat", Damaged());
-    Asker asker{false, {}};
-    EXPECT_EQ(ProcessDatFile(path.c_str(), Ask, &asker), DatOutcome::Declined);
-    EXPECT_EQ(capture_.lines, FourLines(path, Damaged()));
-    EXPECT_EQ(asker.asked, Lines{path});
-    EXPECT_EQ(Read(path), Damaged());
-}
-
-TEST_F(ProcessDatFileTest, NobodyToAskMeansNo) {
-    std::string path = Write("noask.dat", Damaged());
-    EXPECT_EQ(ProcessDatFile(path.c_str(), nullptr, nullptr), DatOutcome::Declined);
-    EXPECT_EQ(capture_.lines, FourLines(path, Damaged()));
-    EXPECT_EQ(Read(path), Damaged());
+    std::string path = Write("no.dat", DamagedSong());
+    Asker no{false, {}};
+    for (Asker* asker : {&no, static_cast<Asker*>(nullptr)}) {
+        capture_.Clear();
+        EXPECT_EQ(ProcessDatFile(path.c_str(), asker ? Ask : nullptr, asker), DatOutcome::Declined);
+        EXPECT_EQ(capture_.lines, FourLines(path, DamagedSong()));
+        EXPECT_EQ(Read(path), DamagedSong());
+    }
+    EXPECT_EQ(no.asked, Lines{path});
 }
 
 TEST_F(ProcessDatFileTest, AnswerYesRepairsAndVerifiesAgain) {
-    std::string path = Write("yes.dat", Damaged());
+    std::string path = Write("yes.dat", DamagedSong());
     Asker asker{true, {}};
     EXPECT_EQ(ProcessDatFile(path.c_str(), Ask, &asker), DatOutcome::Repaired);
-    const ExpectedRepair expected = ExpectedRepairOf(Damaged());
+    const ExpectedRepair expected = ExpectedRepairOf(DamagedSong());
     ASSERT_EQ(expected.lines.size(), 2u);
     EXPECT_EQ(Read(path), expected.file);
-    EXPECT_EQ(capture_.lines, Join({FourLines(path, Damaged()),
+    EXPECT_EQ(capture_.lines, Join({FourLines(path, DamagedSong()),
                                     expected.lines,
                                     FourLines(path, expected.file),
                                     {"File " + path + " repaired successfully!\r\n"}}));
 }
 
 TEST_F(ProcessDatFileTest, ReadOnlyFileFailsRepairButShowsItsLines) {
-    std::string path = Write("ro.dat", Damaged());
+    std::string path = Write("ro.dat", DamagedSong());
     MakeReadOnly(path, true);
     Asker asker{true, {}};
     EXPECT_EQ(ProcessDatFile(path.c_str(), Ask, &asker), DatOutcome::RepairFailed);
-    EXPECT_EQ(capture_.lines, Join({FourLines(path, Damaged()),
-                                    ExpectedRepairOf(Damaged()).lines,
-                                    FourLines(path, Damaged()),
+    EXPECT_EQ(capture_.lines, Join({FourLines(path, DamagedSong()),
+                                    ExpectedRepairOf(DamagedSong()).lines,
+                                    FourLines(path, DamagedSong()),
                                     {"ERROR: File " + path + " failed repair\r\n"}}));
-    EXPECT_EQ(Read(path), Damaged());
+    EXPECT_EQ(Read(path), DamagedSong());
 }
 
 TEST_F(ProcessDatFileTest, NoConsistentRepairFailsWithoutNewLines) {
@@ -133,14 +121,14 @@ TEST_F(ProcessDatFileTest, NoConsistentRepairFailsWithoutNewLines) {
 // A file that cannot be verified again (another program took it while the
 // question was open) has not been repaired: -1 is no success.
 TEST_F(ProcessDatFileTest, FileTakenDuringTheQuestionFailsRepair) {
-    std::string path = Write("taken.dat", Damaged());
+    std::string path = Write("taken.dat", DamagedSong());
     static std::unique_ptr<OtherHolder> holder;
     Asker asker{true, {}, [](const std::string& p) { holder.reset(new OtherHolder(p)); }};
     EXPECT_EQ(ProcessDatFile(path.c_str(), Ask, &asker), DatOutcome::RepairFailed);
     ASSERT_TRUE(holder && holder->Holding());
     holder.reset();
     EXPECT_EQ(capture_.lines.back(), "ERROR: File " + path + " failed repair\r\n");
-    EXPECT_EQ(Read(path), Damaged());
+    EXPECT_EQ(Read(path), DamagedSong());
 }
 
 } // namespace
