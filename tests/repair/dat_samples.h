@@ -39,27 +39,6 @@ inline Bytes Damaged() {
     return bytes;
 }
 
-// The footer's checksum, computed bit by bit as a reference: the reflected
-// CRC-32 (0xEDB88320) started at 0xFFFFFFFF, without the final inversion.
-inline std::uint32_t ReferenceChecksum(const std::uint8_t* bytes, std::size_t count) {
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < count; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return crc;
-}
-
-// The checksum over the region the footer names (region length 39 here).
-inline std::string RegionChecksumHex(const Bytes& bytes, std::size_t region = 39) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%x",
-                  static_cast<unsigned>(
-                      ReferenceChecksum(bytes.data() + bytes.size() - 10 - region, region)));
-    return hex;
-}
-
 inline bool WriteFile(const std::string& path, const Bytes& bytes) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)

