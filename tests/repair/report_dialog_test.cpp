@@ -128,13 +128,19 @@ TEST(ReportDialog, StopsAtItsBoundWithOneCutShortLineAndKeepsEverythingBefore) {
     DestroyWindow(dialog);
 }
 
-TEST(ReportDialog, OneHugeLineIsReplacedByTheCutShortLine) {
-    const SelectionRecord record{0, kNoFiles};
-    HWND dialog = CreateReport(record);
-    ASSERT_NE(nullptr, dialog);
-    AppendPath(std::string(70000, 'h'));
-    EXPECT_EQ(kBanner + kReportCutShort, ReportText(dialog));
-    DestroyWindow(dialog);
+// A first line one character too long for the room left in front of the
+// notice, or far too long, gives the notice instead.
+TEST(ReportDialog, ALineTooLongForTheRoomIsReplacedByTheCutShortLine) {
+    const std::size_t room = kTextLimit - std::strlen(kReportCutShort) - kBanner.size();
+    const std::size_t lineOverhead = std::strlen("Verifying ...\r\n");
+    for (std::size_t length : {room + 1, std::size_t(70000)}) {
+        const SelectionRecord record{0, kNoFiles};
+        HWND dialog = CreateReport(record);
+        ASSERT_NE(nullptr, dialog);
+        AppendPath(std::string(length - lineOverhead, 'h'));
+        EXPECT_EQ(kBanner + kReportCutShort, ReportText(dialog)) << "a line of " << length;
+        DestroyWindow(dialog);
+    }
 }
 
 // Selection of the report's text once the dialog is on screen and focused.
