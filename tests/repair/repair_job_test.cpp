@@ -155,9 +155,16 @@ TEST_F(RepairJobRun, AsksTheDialogForDatFilesWithTheFixedRecord) {
     EXPECT_EQ(0u, r.nFilterIndex);
 }
 
-// A list that runs to the buffer's last byte was cut: the job asks for
-// fewer files. Any other failure ends it quietly. Neither opens a report.
+// A buffer too small for the selection, reported as such or as a list that
+// runs to the buffer's last byte: the job asks for fewer files. Any other
+// failure ends it quietly. None of them opens a report.
 TEST_F(RepairJobRun, DialogFailuresEndTheJobWithoutAReport) {
+    // The error leaves only the size it would need in the buffer's first bytes.
+    g_script.error = FNERR_BUFFERTOOSMALL;
+    g_script.fill = std::string("\x10\x27", 2);
+    EXPECT_EQ((std::vector<std::string>{"Warning: " + kWarning, "Error: " + kSelectFewer}),
+              RunJob(IDYES));
+    g_script = DialogScript();
     g_script.result = TRUE;
     g_script.fill = Folder() + '\0';
     g_script.fillToEnd = true;
