@@ -17,18 +17,10 @@ tw_start_tidewatch_waiting() {
 }
 tw_start_tidewatch_waiting
 
-hz=$(getconf CLK_TCK)
-seconds=10
-before=$(tw_cpu_ticks "$tw")
-# A measuring window, not a synchronisation: the process is already waiting.
-sleep $seconds
-after=$(tw_cpu_ticks "$tw")
-used=$((after - before))
-# Per mille of one core, to report fractions of a percent.
-permille=$((used * 1000 / (hz * seconds)))
-tw_log "CPU while waiting: $used ticks of $((hz * seconds)) in ${seconds}s = $((permille / 10)).$((permille % 10))% of a core"
+# The process is already waiting for the client's window.
+permille=$(tw_cpu_permille "$tw" 10 "while waiting") || tw_fail "cannot read tidewatch.exe's CPU time"
 echo "cpu_while_waiting_permille=$permille" >"$TW_BUILD_DIR/tests/e2e/wait_cpu.txt"
-[ "$permille" -lt 50 ] || tw_fail "tidewatch.exe used $((permille / 10)).$((permille % 10))% of a core while waiting (limit 5%)"
+[ "$permille" -lt 50 ] || tw_fail "tidewatch.exe used $(tw_permille_text "$permille") of a core while waiting (limit 5%)"
 tw_is_running "$tw" || tw_fail "tidewatch.exe ended while waiting"
 if tw_drive wait -c TW -T 200 >/dev/null 2>&1; then
   tw_fail "tray window created although the client has no window"

@@ -124,6 +124,21 @@ tw_cpu_ticks() {
   printf '%s' $((fields[11] + fields[12]))
 }
 
+# CPU use of a process over a window of SECONDS, in per mille of one core
+# (fractions of a percent show). Logs the figure under LABEL. The sleep is a
+# measuring window, not a synchronisation.
+tw_cpu_permille() { # PID SECONDS LABEL
+  local hz before after permille
+  hz=$(getconf CLK_TCK)
+  before=$(tw_cpu_ticks "$1") || return 1
+  sleep "$2"
+  after=$(tw_cpu_ticks "$1") || return 1
+  permille=$(((after - before) * 1000 / (hz * $2)))
+  tw_log "CPU $3: $((after - before)) ticks in $2s = $(tw_permille_text "$permille") of a core"
+  printf '%s' "$permille"
+}
+tw_permille_text() { printf '%s.%s%%' $(($1 / 10)) $(($1 % 10)); }
+
 # Processes of this test (tagged), other than Wine's own.
 tw_tagged_pids() {
   local dir pid comm

@@ -8,15 +8,9 @@ source "$TW_E2E_LIB"
 tw_start_tidewatch_with_client tw "" 5
 results="$TW_BUILD_DIR/tests/e2e/refresh_blank_measures.txt"
 
-hz=$(getconf CLK_TCK)
-seconds=8
-before=$(tw_cpu_ticks "$tw")
-sleep $seconds # a measuring window, not a synchronisation
-after=$(tw_cpu_ticks "$tw")
-permille=$(((after - before) * 1000 / (hz * seconds)))
-tw_log "CPU with the refresher disabled: $((after - before)) ticks in ${seconds}s = $((permille / 10)).$((permille % 10))% of a core"
+permille=$(tw_cpu_permille "$tw" 8 "with the refresher disabled") || tw_fail "cannot read tidewatch.exe's CPU time"
 echo "disabled_cpu_permille=$permille" >"$results"
-[ "$permille" -lt 50 ] || tw_fail "tidewatch.exe used $((permille / 10)).$((permille % 10))% of a core with the refresher disabled"
+[ "$permille" -lt 50 ] || tw_fail "tidewatch.exe used $(tw_permille_text "$permille") of a core with the refresher disabled"
 [ "$(tw_count_log "$TW_STANDIN_LOG" ' (WM_COMMAND|SELECT) ')" = 0 ] || tw_fail "the client was walked although the refresher is disabled"
 
 # The menu: dismissed changes nothing; "Exit Tidewatch" ends with 0.

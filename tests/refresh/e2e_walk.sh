@@ -21,15 +21,9 @@ results="$TW_BUILD_DIR/tests/e2e/refresh_measures.txt"
 : >"$results"
 
 # Idle in the tray until the first refresh: CPU use over 10 s.
-hz=$(getconf CLK_TCK)
-seconds=10
-before=$(tw_cpu_ticks "$tw")
-sleep $seconds # a measuring window, not a synchronisation
-after=$(tw_cpu_ticks "$tw")
-permille=$(((after - before) * 1000 / (hz * seconds)))
-tw_log "CPU idle in the tray: $((after - before)) ticks in ${seconds}s = $((permille / 10)).$((permille % 10))% of a core"
+permille=$(tw_cpu_permille "$tw" 10 "idle in the tray") || tw_fail "cannot read tidewatch.exe's CPU time"
 echo "idle_cpu_permille=$permille" >>"$results"
-[ "$permille" -lt 50 ] || tw_fail "idle tidewatch.exe used $((permille / 10)).$((permille % 10))% of a core"
+[ "$permille" -lt 50 ] || tw_fail "idle tidewatch.exe used $(tw_permille_text "$permille") of a core"
 [ "$(tw_count_log "$TW_STANDIN_LOG" ' WM_COMMAND ')" = 0 ] || tw_fail "a refresh came before the minute was up"
 
 # The whole first walk: four 32986 commands, the last after about 4 pauses.

@@ -5,36 +5,17 @@
 
 namespace {
 
-bool ParseId(const DriverOptions& options, size_t index, unsigned long& id) {
-    if (ParseNumber(options.args[index], id))
-        return true;
-    DriverError("'%s' is not a number", options.args[index].c_str());
-    return false;
-}
-
 int SetText(DriverOptions& options) {
     unsigned long id = 0;
-    if (!NeedArgs(options, 2, 2, "set-text") || !ParseId(options, 0, id))
+    if (!NeedArgs(options, 2, 2, "set-text") || !ParseIdArg(options, 0, id))
         return kDriverUsage;
-    HWND target = WaitForTarget(options);
-    HWND control = target ? ControlOf(target, id) : nullptr;
-    if (!control)
-        return kDriverFailed;
-    DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(control, WM_SETTEXT, 0,
-                             reinterpret_cast<LPARAM>(options.args[1].c_str()), SMTO_ABORTIFHUNG,
-                             5000, &result) ||
-        !result) {
-        DriverError("WM_SETTEXT to control %lu failed", id);
-        return kDriverFailed;
-    }
-    return kDriverOk;
+    return SetControlText(options, id, options.args[1]);
 }
 
 int GetText(DriverOptions& options) {
     unsigned long id = 0;
     if (!NeedArgs(options, 0, 1, "get-text") ||
-        (options.args.size() == 1 && !ParseId(options, 0, id)))
+        (options.args.size() == 1 && !ParseIdArg(options, 0, id)))
         return kDriverUsage;
     HWND target = WaitForTarget(options);
     if (!target)
@@ -50,8 +31,8 @@ int GetText(DriverOptions& options) {
 int Check(DriverOptions& options) {
     unsigned long id = 0;
     unsigned long state = BST_CHECKED;
-    if (!NeedArgs(options, 1, 2, "check") || !ParseId(options, 0, id) ||
-        (options.args.size() == 2 && !ParseId(options, 1, state)))
+    if (!NeedArgs(options, 1, 2, "check") || !ParseIdArg(options, 0, id) ||
+        (options.args.size() == 2 && !ParseIdArg(options, 1, state)))
         return kDriverUsage;
     HWND target = WaitForTarget(options);
     HWND control = target ? ControlOf(target, id) : nullptr;
@@ -70,7 +51,7 @@ int Check(DriverOptions& options) {
 
 int GetCheck(DriverOptions& options) {
     unsigned long id = 0;
-    if (!NeedArgs(options, 1, 1, "get-check") || !ParseId(options, 0, id))
+    if (!NeedArgs(options, 1, 1, "get-check") || !ParseIdArg(options, 0, id))
         return kDriverUsage;
     HWND target = WaitForTarget(options);
     HWND control = target ? ControlOf(target, id) : nullptr;
@@ -93,7 +74,7 @@ bool Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 // A click as the button itself reports it: BN_CLICKED with the button's handle.
 int Press(DriverOptions& options) {
     unsigned long id = 0;
-    if (!NeedArgs(options, 1, 1, "press") || !ParseId(options, 0, id))
+    if (!NeedArgs(options, 1, 1, "press") || !ParseIdArg(options, 0, id))
         return kDriverUsage;
     HWND target = WaitForTarget(options);
     if (!target)
@@ -107,8 +88,8 @@ int Press(DriverOptions& options) {
 int Command(DriverOptions& options) {
     unsigned long id = 0;
     unsigned long code = 0;
-    if (!NeedArgs(options, 1, 2, "command") || !ParseId(options, 0, id) ||
-        (options.args.size() == 2 && !ParseId(options, 1, code)))
+    if (!NeedArgs(options, 1, 2, "command") || !ParseIdArg(options, 0, id) ||
+        (options.args.size() == 2 && !ParseIdArg(options, 1, code)))
         return kDriverUsage;
     HWND target = WaitForTarget(options);
     return target && Post(target, WM_COMMAND, MAKEWPARAM(id, code), 0) ? kDriverOk : kDriverFailed;
@@ -126,9 +107,9 @@ bool ParseMessage(DriverOptions& options, const char* name, UINT& message, WPARA
     unsigned long m = 0;
     unsigned long w = 0;
     unsigned long l = 0;
-    if (!NeedArgs(options, 1, 3, name) || !ParseId(options, 0, m) ||
-        (options.args.size() > 1 && !ParseId(options, 1, w)) ||
-        (options.args.size() > 2 && !ParseId(options, 2, l)))
+    if (!NeedArgs(options, 1, 3, name) || !ParseIdArg(options, 0, m) ||
+        (options.args.size() > 1 && !ParseIdArg(options, 1, w)) ||
+        (options.args.size() > 2 && !ParseIdArg(options, 2, l)))
         return false;
     message = m;
     wParam = w;

@@ -22,27 +22,12 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
 
 int SetTextFromFile(DriverOptions& options) {
     unsigned long id = 0;
-    if (!NeedArgs(options, 2, 2, "set-text-file"))
+    if (!NeedArgs(options, 2, 2, "set-text-file") || !ParseIdArg(options, 0, id))
         return kDriverUsage;
-    if (!ParseNumber(options.args[0], id)) {
-        DriverError("'%s' is not a number", options.args[0].c_str());
-        return kDriverUsage;
-    }
     std::string text;
     if (!ReadWholeFile(options.args[1], text))
         return kDriverFailed;
-    HWND target = WaitForTarget(options);
-    HWND control = target ? ControlOf(target, id) : nullptr;
-    if (!control)
-        return kDriverFailed;
-    DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                             SMTO_ABORTIFHUNG, 10000, &result) ||
-        !result) {
-        DriverError("WM_SETTEXT of %zu characters to control %lu failed", text.size(), id);
-        return kDriverFailed;
-    }
-    return kDriverOk;
+    return SetControlText(options, id, text);
 }
 
 const DriverCommand kCommands[] = {

@@ -74,8 +74,13 @@ template <typename F> bool PollUntil(DWORD timeoutMs, F done) {
 bool ParseNumber(const std::string& text, unsigned long& value);
 // Checks the argument count; prints usage and returns false when wrong.
 bool NeedArgs(const DriverOptions& options, size_t min, size_t max, const char* command);
+// The argument at index as a number; prints an error when malformed.
+bool ParseIdArg(const DriverOptions& options, size_t index, unsigned long& id);
 // A control of the target by its id (GetDlgItem); prints an error when missing.
 HWND ControlOf(HWND window, unsigned long id);
+// Waits for the target and sets the text of its control id (WM_SETTEXT,
+// marshalled across processes). Returns a driver exit status.
+int SetControlText(const DriverOptions& options, unsigned long id, const std::string& text);
 // Text of any window, also another process's edit control (WM_GETTEXT, marshalled).
 bool ReadWindowText(HWND window, std::string& text);
 std::string HandleText(HWND window);

@@ -177,6 +177,28 @@ bool NeedArgs(const DriverOptions& options, size_t min, size_t max, const char* 
     return false;
 }
 
+bool ParseIdArg(const DriverOptions& options, size_t index, unsigned long& id) {
+    if (ParseNumber(options.args[index], id))
+        return true;
+    DriverError("'%s' is not a number", options.args[index].c_str());
+    return false;
+}
+
+int SetControlText(const DriverOptions& options, unsigned long id, const std::string& text) {
+    HWND target = WaitForTarget(options);
+    HWND control = target ? ControlOf(target, id) : nullptr;
+    if (!control)
+        return kDriverFailed;
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                             SMTO_ABORTIFHUNG, 10000, &result) ||
+        !result) {
+        DriverError("WM_SETTEXT of %zu characters to control %lu failed", text.size(), id);
+        return kDriverFailed;
+    }
+    return kDriverOk;
+}
+
 HWND ControlOf(HWND window, unsigned long id) {
     HWND control = GetDlgItem(window, static_cast<int>(id));
     if (!control)
