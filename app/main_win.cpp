@@ -9,8 +9,6 @@
 
 namespace {
 
-const char kTrayClass[] = "TW";
-
 // Polls for the client's main window. The pause between polls keeps the
 // processor free while the client starts, or forever if it never does.
 void WaitForClientWindow() {
@@ -19,17 +17,6 @@ void WaitForClientWindow() {
         if (!g_hClient)
             Sleep(kClientPollMs);
     }
-}
-
-HWND CreateTrayWindow(HINSTANCE instance) {
-    WNDCLASSEXA trayClass = {};
-    trayClass.cbSize = sizeof trayClass;
-    trayClass.lpfnWndProc = TrayWndProc;
-    trayClass.hInstance = instance;
-    trayClass.lpszClassName = kTrayClass;
-    RegisterClassExA(&trayClass);
-    return CreateWindowExA(0, kTrayClass, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance,
-                           nullptr);
 }
 
 } // namespace

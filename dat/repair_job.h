@@ -42,6 +42,3 @@ extern HWND g_hReport;
 
 // Bound of the report text, its terminating zero included.
 inline constexpr int kReportTextSize = 64000;
-// Written once, as the last line, when a line no longer fits.
-inline constexpr char kReportCutShort[] =
-    "ERROR: Report cut short, it is full. Further lines are left out; processing goes on\r\n";

@@ -5,16 +5,12 @@
 #include <cstring>
 #include <memory>
 
+#include "dat/report.h"
 #include "dat/selection.h"
 #include "res/resource.h"
 
 namespace {
 
-constexpr char kWarning[] = "This is alpha software. DO NOT DISTRIBUTE! Use ENTIRELY at your OWN "
-                            "risk. Make backups of ANY file you attempt to repair. Do you wish to "
-                            "continue?";
-constexpr char kSelectFewer[] =
-    "Too many files are selected. Please select fewer files and try again.";
 constexpr char kFilter[] = "DAT files\0*.dat\0"; // and the array's own zero ends the list
 static_assert(sizeof kFilter == 17, "the filter block is 17 bytes");
 
@@ -46,7 +42,7 @@ DWORD WINAPI RepairJob(LPVOID) {
 }
 
 DWORD RunRepairJob(OpenFileDialog openDialog) {
-    if (MessageBoxA(nullptr, kWarning, "Warning", MB_YESNO) != IDYES)
+    if (MessageBoxA(nullptr, kRepairWarning, "Warning", MB_YESNO) != IDYES)
         return 0;
 
     // Two zero bytes beyond the dialog's room: the list always ends, whatever

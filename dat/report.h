@@ -19,8 +19,25 @@ inline constexpr char kReportFooterDamaged[] =
     "ERROR: Footer of %s is damaged. No chance of repair\r\n";
 inline constexpr char kReportRepaired[] = "File %s repaired successfully!\r\n";
 inline constexpr char kReportRepairFailed[] = "ERROR: File %s failed repair\r\n";
-// The repair question is asked, not reported.
+// First line of every report.
+inline constexpr char kReportBanner[] =
+    "Website for Tidewatch: https://github.com/tidewatch/tidewatch . Email reports to "
+    "tidewatch.reports@example.org . Good luck!!\r\n\r\n";
+// A file whose joined path does not fit; the argument is the whole joined text.
+inline constexpr char kReportPathTooLong[] =
+    "ERROR: Path %s is longer than 259 characters. File skipped\r\n";
+// Written once, as the last line, when a report is full.
+inline constexpr char kReportCutShort[] =
+    "ERROR: Report cut short, it is full. Further lines are left out; processing goes on\r\n";
+
+// Asked, not reported: the repair question, the warning before a repair job,
+// and the answer to a selection too large for the job's list.
 inline constexpr char kRepairQuestion[] = "File %s is damaged. Do you wish to attempt repair?";
+inline constexpr char kRepairWarning[] =
+    "This is alpha software. DO NOT DISTRIBUTE! Use ENTIRELY at your OWN risk. Make backups of "
+    "ANY file you attempt to repair. Do you wish to continue?";
+inline constexpr char kSelectFewer[] =
+    "Too many files are selected. Please select fewer files and try again.";
 
 // Receives one finished line (with its CR LF, if the format has one).
 using ReportSink = void (*)(void* context, const char* line);

@@ -12,14 +12,6 @@
 // Size of a joined folder-and-name path, its terminating zero included.
 inline constexpr std::size_t kSelectedPathSize = 260;
 
-// First line of every report.
-inline constexpr char kReportBanner[] =
-    "Website for Tidewatch: https://github.com/tidewatch/tidewatch . Email reports to "
-    "tidewatch.reports@example.org . Good luck!!\r\n\r\n";
-// A file whose joined path does not fit; the argument is the whole joined text.
-inline constexpr char kReportPathTooLong[] =
-    "ERROR: Path %s is longer than 259 characters. File skipped\r\n";
-
 // 1 for a single full path, n for a folder followed by n names, 0 for an
 // empty list (nothing selected).
 int CountSelectedNames(const char* list);

@@ -20,6 +20,10 @@ extern NOTIFYICONDATAA g_trayIcon;
 // The most recently started refresh worker.
 extern HANDLE g_hWorker;
 
+// Registers the class "TW" and creates the hidden tray window; its creation
+// adds the icon and arms the timers from the settings.
+HWND CreateTrayWindow(HINSTANCE instance);
+
 // Window procedure of the hidden tray window (class "TW").
 LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

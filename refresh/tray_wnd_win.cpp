@@ -78,6 +78,16 @@ void AddTrayIcon(HWND window) {
     Shell_NotifyIconA(NIM_ADD, &g_trayIcon);
 }
 
+HWND CreateTrayWindow(HINSTANCE instance) {
+    WNDCLASSEXA trayClass = {};
+    trayClass.cbSize = sizeof trayClass;
+    trayClass.lpfnWndProc = TrayWndProc;
+    trayClass.hInstance = instance;
+    trayClass.lpszClassName = "TW";
+    RegisterClassExA(&trayClass); // fails harmlessly when the class exists
+    return CreateWindowExA(0, "TW", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+}
+
 void ExitTidewatch() {
     if (g_trayIcon.hWnd != nullptr)
         Shell_NotifyIconA(NIM_DELETE, &g_trayIcon);
