@@ -44,7 +44,7 @@ run: build
 # The DAT fuzz target for FUZZ_SECONDS; finds accumulate in $(NATIVE)/fuzz-corpus.
 fuzz: deps native
 	@mkdir -p $(NATIVE)/fuzz-corpus
-	@$(NATIVE)/tests/dat/fuzz_dat -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	@$(NATIVE)/tests/fuzz_dat -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
 	  $(NATIVE)/fuzz-corpus tests/dat/fuzz-seeds
 
 # The pictures in docs/: the setup dialog, the tray menu, a repair report.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,56 @@
 #endif
 
 namespace fs = std::filesystem;
+
+std::uint32_t BytewiseChecksum(const Bytes& bytes, std::size_t from, std::size_t count) {
+    std::uint32_t table[256];
+    for (std::uint32_t n = 0; n < 256; ++n) {
+        std::uint32_t c = n;
+        for (int k = 0; k < 8; ++k)
+            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[n] = c;
+    }
+    std::uint32_t reg = 0xFFFFFFFFu;
+    for (std::size_t i = from; i < bytes.size() && i - from < count; ++i)
+        reg = table[(reg ^ bytes[i]) & 0xFF] ^ (reg >> 8);
+    return reg;
+}
+
+std::string Hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%x", value);
+    return text;
+}
+
+std::uint32_t RegionLength(const Bytes& f) {
+    return f[f.size() - 6] | f[f.size() - 5] << 8;
+}
+
+std::uint32_t StoredChecksum(const Bytes& f) {
+    const std::size_t n = f.size();
+    return f[n - 4] | f[n - 3] << 8 | f[n - 2] << 16 | std::uint32_t(f[n - 1]) << 24;
+}
+
+int ExpectedVerify(const Bytes& f) {
+    const std::size_t n = f.size();
+    if (n < 10 || std::memcmp(&f[n - 10], "KAZA", 4) != 0)
+        return -1;
+    const std::size_t region = RegionLength(f);
+    return region <= n - 10 && BytewiseChecksum(f, n - 10 - region, region) == StoredChecksum(f)
+               ? 1
+               : 0;
+}
+
+Bytes WithFooter(const Bytes& data, std::uint32_t region, std::optional<std::uint32_t> stored) {
+    return Concat(
+        {data, Footer(region, stored.value_or(BytewiseChecksum(data, data.size() - region)))});
+}
+
+Bytes Repaired(const Bytes& kept, const Bytes& text) {
+    const Bytes body = Concat({Bytes(kept.end() - 4, kept.end()), Le32(1), text});
+    return Concat(
+        {kept, Le32(1), text, Footer(std::uint32_t(body.size()), BytewiseChecksum(body))});
+}
 
 namespace {
 
@@ -69,6 +120,7 @@ std::string DatFileTest::PathOf(const std::string& name) const {
 
 std::string DatFileTest::Write(const std::string& name, const Bytes& content) const {
     std::string path = PathOf(name);
+    written_.push_back(name);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(content.data()), std::streamsize(content.size()));
     EXPECT_TRUE(out.good()) << "could not write " << path;
@@ -80,14 +132,14 @@ Bytes DatFileTest::Read(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::vector<std::string> DatFileTest::TempFiles() const {
-    std::vector<std::string> temps;
+std::vector<std::string> DatFileTest::Others() const {
+    std::vector<std::string> others;
     for (const auto& entry : fs::directory_iterator(folder_)) {
         std::string name = entry.path().filename().string();
-        if (name.find(kDatIoTempMarker) != std::string::npos)
-            temps.push_back(name);
+        if (std::find(written_.begin(), written_.end(), name) == written_.end())
+            others.push_back(name);
     }
-    return temps;
+    return others;
 }
 
 void DatFileTest::MakeReadOnly(const std::string& path, bool readOnly) {

@@ -1,5 +1,8 @@
+// One file as the repair job and the command-line tool process it.
 #include "dat/dat.h"
 #include "tests/dat/dat_test_util.h"
+
+#include <memory>
 
 namespace {
 
@@ -8,8 +11,7 @@ using Lines = std::vector<std::string>;
 struct Asker {
     bool answer;
     std::vector<std::string> asked;
-    // Something to do while the question is open (another program grabbing
-    // the file, say).
+    // Done while the question is open (another program taking the file, say).
     void (*meanwhile)(const std::string& path) = nullptr;
 };
 
@@ -21,16 +23,14 @@ bool Ask(void* context, const char* path) {
     return asker->answer;
 }
 
-class ProcessDatFileTest : public DatFileTest {
+class Process : public DatFileTest {
   protected:
-    Lines FourLines(const std::string& path, const Bytes& file) {
-        std::size_t n = file.size();
-        std::uint32_t region = file[n - 6] | file[n - 5] << 8;
-        std::uint32_t stored =
-            file[n - 4] | file[n - 3] << 8 | file[n - 2] << 16 | std::uint32_t(file[n - 1]) << 24;
-        return {"Verifying " + path + "...\r\n", "Pointer: " + Hex(region) + "\r\n",
-                "File Checksum: " + Hex(stored) + "\r\n",
-                "Calculated Checksum: " + Hex(BytewiseChecksum(&file[n - 10 - region], region)) +
+    // The four lines of a verification of `file` at `path`.
+    static Lines Four(const std::string& path, const Bytes& f) {
+        const std::size_t region = RegionLength(f);
+        return {"Verifying " + path + "...\r\n", "Pointer: " + Hex(RegionLength(f)) + "\r\n",
+                "File Checksum: " + Hex(StoredChecksum(f)) + "\r\n",
+                "Calculated Checksum: " + Hex(BytewiseChecksum(f, f.size() - 10 - region, region)) +
                     "\r\n"};
     }
     static Lines Join(std::initializer_list<Lines> parts) {
@@ -39,96 +39,81 @@ class ProcessDatFileTest : public DatFileTest {
             all.insert(all.end(), p.begin(), p.end());
         return all;
     }
+    DatOutcome Run(const std::string& path, Asker* asker) {
+        capture_.Clear();
+        return ProcessDatFile(path.c_str(), asker ? Ask : nullptr, asker);
+    }
     ReportCapture capture_;
 };
 
-TEST_F(ProcessDatFileTest, IntactFileIsOkWithoutQuestion) {
-    std::string path = Write("good.dat", GoodSong());
-    Asker asker{true, {}};
-    EXPECT_EQ(ProcessDatFile(path.c_str(), Ask, &asker), DatOutcome::Ok);
-    EXPECT_EQ(capture_.lines, Join({FourLines(path, GoodSong()),
-                                    {"File " + path + " is ok, repair not needed\r\n"}}));
+TEST_F(Process, IntactAndFooterlessFilesAreReportedWithoutAQuestion) {
+    Bytes noMagic = GoodSong();
+    noMagic[noMagic.size() - 10] = 'X';
+    const std::string good = Write("good.dat", GoodSong()), bad = Write("nomagic.dat", noMagic);
+    Asker asker{true};
+    EXPECT_EQ(DatOutcome::Ok, Run(good, &asker));
+    EXPECT_EQ(Join({Four(good, GoodSong()), {"File " + good + " is ok, repair not needed\r\n"}}),
+              capture_.lines);
+    EXPECT_EQ(DatOutcome::FooterDamaged, Run(bad, &asker));
+    EXPECT_EQ((Lines{"Verifying " + bad + "...\r\n",
+                     "ERROR: Footer of " + bad + " is damaged. No chance of repair\r\n"}),
+              capture_.lines);
     EXPECT_TRUE(asker.asked.empty());
 }
 
-TEST_F(ProcessDatFileTest, MissingMagicIsADamagedFooterWithoutQuestion) {
-    Bytes file = GoodSong();
-    file[file.size() - 10] = 'X';
-    std::string path = Write("nomagic.dat", file);
-    Asker asker{true, {}};
-    EXPECT_EQ(ProcessDatFile(path.c_str(), Ask, &asker), DatOutcome::FooterDamaged);
-    EXPECT_EQ(capture_.lines,
-              (Lines{"Verifying " + path + "...\r\n",
-                     "ERROR: Footer of " + path + " is damaged. No chance of repair\r\n"}));
-    EXPECT_TRUE(asker.asked.empty());
-    EXPECT_EQ(Read(path), file);
-}
-
-// Answered No, or nobody there to ask: four lines and the file as it was.
-TEST_F(ProcessDatFileTest, AnswerNoLeavesFourLinesAndTheFile) {
-    std::string path = Write("no.dat", DamagedSong());
-    Asker no{false, {}};
+TEST_F(Process, NoOrNobodyToAskLeavesFourLinesYesRepairsAndVerifiesAgain) {
+    const std::string path = Write("d.dat", DamagedSong());
+    Asker no{false};
     for (Asker* asker : {&no, static_cast<Asker*>(nullptr)}) {
-        capture_.Clear();
-        EXPECT_EQ(ProcessDatFile(path.c_str(), asker ? Ask : nullptr, asker), DatOutcome::Declined);
-        EXPECT_EQ(capture_.lines, FourLines(path, DamagedSong()));
-        EXPECT_EQ(Read(path), DamagedSong());
+        EXPECT_EQ(DatOutcome::Declined, Run(path, asker));
+        EXPECT_EQ(Four(path, DamagedSong()), capture_.lines);
+        EXPECT_EQ(DamagedSong(), Read(path));
     }
-    EXPECT_EQ(no.asked, Lines{path});
+    EXPECT_EQ(Lines{path}, no.asked);
+    Asker yes{true};
+    const Bytes damaged = DamagedSong();
+    const Bytes repaired =
+        Repaired(Bytes(damaged.begin(), damaged.end() - 4), ToBytes("Song.mp3@K"));
+    EXPECT_EQ(DatOutcome::Repaired, Run(path, &yes));
+    EXPECT_EQ(repaired, Read(path));
+    EXPECT_EQ(Join({Four(path, DamagedSong()),
+                    {"New Pointer: 12\r\n"},
+                    {"New Checksum: " + Hex(StoredChecksum(repaired)) + "\r\n"},
+                    Four(path, repaired),
+                    {"File " + path + " repaired successfully!\r\n"}}),
+              capture_.lines);
 }
 
-TEST_F(ProcessDatFileTest, AnswerYesRepairsAndVerifiesAgain) {
-    std::string path = Write("yes.dat", DamagedSong());
-    Asker asker{true, {}};
-    EXPECT_EQ(ProcessDatFile(path.c_str(), Ask, &asker), DatOutcome::Repaired);
-    const ExpectedRepair expected = ExpectedRepairOf(DamagedSong());
-    ASSERT_EQ(expected.lines.size(), 2u);
-    EXPECT_EQ(Read(path), expected.file);
-    EXPECT_EQ(capture_.lines, Join({FourLines(path, DamagedSong()),
-                                    expected.lines,
-                                    FourLines(path, expected.file),
-                                    {"File " + path + " repaired successfully!\r\n"}}));
-}
-
-TEST_F(ProcessDatFileTest, ReadOnlyFileFailsRepairButShowsItsLines) {
-    std::string path = Write("ro.dat", DamagedSong());
-    MakeReadOnly(path, true);
-    Asker asker{true, {}};
-    EXPECT_EQ(ProcessDatFile(path.c_str(), Ask, &asker), DatOutcome::RepairFailed);
-    EXPECT_EQ(capture_.lines, Join({FourLines(path, DamagedSong()),
-                                    ExpectedRepairOf(DamagedSong()).lines,
-                                    FourLines(path, DamagedSong()),
-                                    {"ERROR: File " + path + " failed repair\r\n"}}));
-    EXPECT_EQ(Read(path), DamagedSong());
-}
-
-TEST_F(ProcessDatFileTest, NoConsistentRepairFailsWithoutNewLines) {
-    // A trailer longer than the 16-bit region length can describe.
+// A read-only file, a repair that cannot be consistent, a file another
+// program takes while the question is open: the verdict is a failure.
+TEST_F(Process, RepairsThatDoNotVerifyFail) {
+    const std::string ro = Write("ro.dat", DamagedSong());
+    MakeReadOnly(ro, true);
     Bytes text(70000, 'a');
     text[0] = 0x01;
     const Bytes end = ToBytes(".mp3@K");
     text.insert(text.end(), end.begin(), end.end());
-    const Bytes file = WithFooter(text, 100, 0);
-    std::string path = Write("long.dat", file);
-    Asker asker{true, {}};
-    EXPECT_EQ(ProcessDatFile(path.c_str(), Ask, &asker), DatOutcome::RepairFailed);
-    EXPECT_EQ(capture_.lines, Join({FourLines(path, file),
-                                    FourLines(path, file),
-                                    {"ERROR: File " + path + " failed repair\r\n"}}));
-    EXPECT_EQ(Read(path), file);
-}
-
-// A file that cannot be verified again (another program took it while the
-// question was open) has not been repaired: -1 is no success.
-TEST_F(ProcessDatFileTest, FileTakenDuringTheQuestionFailsRepair) {
-    std::string path = Write("taken.dat", DamagedSong());
+    const Bytes tooLong = WithFooter(text, 100, 0);
+    const std::string longPath = Write("long.dat", tooLong);
+    const std::string taken = Write("taken.dat", DamagedSong());
     static std::unique_ptr<OtherHolder> holder;
-    Asker asker{true, {}, [](const std::string& p) { holder.reset(new OtherHolder(p)); }};
-    EXPECT_EQ(ProcessDatFile(path.c_str(), Ask, &asker), DatOutcome::RepairFailed);
-    ASSERT_TRUE(holder && holder->Holding());
-    holder.reset();
-    EXPECT_EQ(capture_.lines.back(), "ERROR: File " + path + " failed repair\r\n");
-    EXPECT_EQ(Read(path), DamagedSong());
+    Asker yes{true}, grab{true, {}, [](const std::string&p) { holder.reset(new OtherHolder(p)); }};
+    const struct {
+        std::string path;
+        Asker* asker;
+        Bytes file;
+        std::size_t lines; // both verifications, the new lines (if any) and the verdict
+    } cases[] = {{ro, &yes, DamagedSong(), 4 + 2 + 4 + 1},
+                 {longPath, &yes, tooLong, 4 + 4 + 1},
+                 {taken, &grab, DamagedSong(), 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(DatOutcome::RepairFailed, Run(c.path, c.asker)) << c.path;
+        EXPECT_EQ("ERROR: File " + c.path + " failed repair\r\n", capture_.lines.back());
+        if (c.lines)
+            EXPECT_EQ(c.lines, capture_.lines.size()) << c.path;
+        holder.reset();
+        EXPECT_EQ(c.file, Read(c.path)) << c.path;
+    }
 }
 
 } // namespace

@@ -6,116 +6,77 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-class VerifyDatFileTest : public DatFileTest {
+// abc, "KAZA", 03 00, 3D BE DB CA
+Bytes AbcFile() {
+    return Concat({ToBytes("abc"), Footer(3, 0xCADBBE3D)});
+}
+
+class Verify : public DatFileTest {
   protected:
-    int Verify(const std::string& path) {
+    int Run(const std::string& path) {
         capture_.Clear();
         return VerifyDatFile(path.c_str());
     }
     ReportCapture capture_;
 };
 
-// abc, "KAZA", 03 00, 3D BE DB CA
-Bytes AbcFile() {
-    return Concat({ToBytes("abcKAZA"), {0x03, 0x00, 0x3D, 0xBE, 0xDB, 0xCA}});
-}
-
-TEST_F(VerifyDatFileTest, IntactFilesAreOkAndReportTheirFourLines) {
-    struct Case {
+TEST_F(Verify, ResultAndLinesForEachKindOfFile) {
+    const Bytes abc = AbcFile();
+    Bytes changed = abc, kazb = abc;
+    changed[1] ^= 0x20;
+    kazb[6] = 'B';
+    const struct {
         const char* name;
         Bytes file;
-        const char* pointer;
-        const char* checksum;
+        int result;
+        Lines lines; // after "Verifying"
+    } cases[] = {
+        {"empty.dat", Footer(0, 0xFFFFFFFF), 1, {"0", "ffffffff", "ffffffff"}},
+        {"abc.dat", AbcFile(), 1, {"3", "cadbbe3d", "cadbbe3d"}},
+        {"changed.dat", changed, 0, {"3", "cadbbe3d", Hex(BytewiseChecksum(changed, 0, 3))}},
+        {"front.dat",
+         Concat({ToBytes("not counted"), AbcFile()}),
+         1,
+         {"3", "cadbbe3d", "cadbbe3d"}},
+        // A region longer than the data: only the bytes that exist are summed.
+        {"long.dat",
+         Concat({ToBytes("abc"), Footer(4, 0xCADBBE3D)}),
+         0,
+         {"4", "cadbbe3d", "cadbbe3d"}},
+        {"longest.dat", Footer(0xFFFF, 0xFFFFFFFF), 0, {"ffff", "ffffffff", "ffffffff"}},
+        {"kazb.dat", kazb, -1, {}},
+        {"short.dat", Bytes(abc.end() - 9, abc.end()), -1, {}},
     };
-    const Case cases[] = {
-        {"empty.dat", Concat({ToBytes("KAZA"), Le16(0), Le32(0xFFFFFFFF)}), "0", "ffffffff"},
-        {"abc.dat", AbcFile(), "3", "cadbbe3d"},
-    };
-    for (const Case& c : cases) {
-        std::string path = Write(c.name, c.file);
-        EXPECT_EQ(Verify(path), 1) << c.name;
-        EXPECT_EQ(
-            capture_.lines,
-            (Lines{"Verifying " + path + "...\r\n", "Pointer: " + std::string(c.pointer) + "\r\n",
-                   "File Checksum: " + std::string(c.checksum) + "\r\n",
-                   "Calculated Checksum: " + std::string(c.checksum) + "\r\n"}));
+    for (const auto& c : cases) {
+        const std::string path = Write(c.name, c.file);
+        EXPECT_EQ(c.result, Run(path)) << c.name;
+        Lines expected = {"Verifying " + path + "...\r\n"};
+        if (!c.lines.empty())
+            expected.insert(expected.end(), {"Pointer: " + c.lines[0] + "\r\n",
+                                             "File Checksum: " + c.lines[1] + "\r\n",
+                                             "Calculated Checksum: " + c.lines[2] + "\r\n"});
+        EXPECT_EQ(expected, capture_.lines) << c.name;
+        EXPECT_EQ(c.file, Read(path)) << c.name;
     }
 }
 
-TEST_F(VerifyDatFileTest, AnyChangedRegionByteGivesZero) {
-    for (int i = 0; i < 3; ++i) {
-        Bytes file = AbcFile();
-        file[i] ^= 0x20;
-        std::string path = Write("changed.dat", file);
-        EXPECT_EQ(Verify(path), 0) << "byte " << i;
-        ASSERT_EQ(capture_.lines.size(), 4u);
-        EXPECT_EQ(capture_.lines[2], "File Checksum: cadbbe3d\r\n");
-        EXPECT_EQ(capture_.lines[3],
-                  "Calculated Checksum: " + Hex(BytewiseChecksum(file.data(), 3)) + "\r\n");
-    }
-}
-
-TEST_F(VerifyDatFileTest, OnlyTheRegionCounts) {
-    // Bytes in front of the region are not part of it.
-    Bytes file = WithFooter(Concat({ToBytes("junk in front"), ToBytes("region")}), 6);
-    file[0] = 'J';
-    EXPECT_EQ(Verify(Write("region.dat", file)), 1);
-}
-
-// Without the magic, missing, or a folder: -1 after the first line.
-TEST_F(VerifyDatFileTest, NoMagicOrNoFileGivesMinusOneAfterOneLine) {
-    Bytes kazb = AbcFile();
-    kazb[6] = 'B';
-    for (const std::string& path : {Write("kazb.dat", kazb), PathOf("missing.dat"), folder_}) {
-        EXPECT_EQ(Verify(path), -1) << path;
-        EXPECT_EQ(capture_.lines, Lines{"Verifying " + path + "...\r\n"});
-    }
-}
-
-// Shorter than a footer: nothing before the file's first byte is read.
-TEST_F(VerifyDatFileTest, FilesShorterThanTenBytesGiveMinusOne) {
-    const Bytes footer = Concat({ToBytes("KAZA"), Le16(0), Le32(0xFFFFFFFF)});
-    for (std::size_t length = 0; length < 10; ++length) {
-        Bytes file(footer.end() - static_cast<std::ptrdiff_t>(length), footer.end());
-        std::string path = Write("short.dat", file);
-        EXPECT_EQ(Verify(path), -1) << length << " bytes";
-        EXPECT_EQ(capture_.lines.size(), 1u) << length << " bytes";
-    }
-}
-
-// A region longer than what lies in front of the footer: the result is 0,
-// and the checksum shown is over the bytes that exist, never beyond them.
-TEST_F(VerifyDatFileTest, RegionLongerThanTheDataGivesZero) {
-    const Bytes data = ToBytes("abc");
-    // Stored checksum: that of the three bytes, so only the length is wrong.
-    std::string path =
-        Write("long.dat", Concat({data, ToBytes("KAZA"), Le16(4), Le32(0xCADBBE3D)}));
-    EXPECT_EQ(Verify(path), 0);
-    EXPECT_EQ(capture_.lines,
-              (Lines{"Verifying " + path + "...\r\n", "Pointer: 4\r\n",
-                     "File Checksum: cadbbe3d\r\n", "Calculated Checksum: cadbbe3d\r\n"}));
-    path = Write("longest.dat", Concat({ToBytes("KAZA"), Le16(0xFFFF), Le32(0xFFFFFFFF)}));
-    EXPECT_EQ(Verify(path), 0);
-    EXPECT_EQ(capture_.lines.back(), "Calculated Checksum: ffffffff\r\n");
-}
-
-TEST_F(VerifyDatFileTest, LeavesTheFileUnchangedAndClosed) {
-    const Bytes file = AbcFile();
-    std::string path = Write("twice.dat", file);
-    EXPECT_EQ(Verify(path), 1);
-    EXPECT_EQ(Verify(path), 1) << "a second verification opens the file again";
-    EXPECT_EQ(Read(path), file);
-    // Nobody holds it any more: an exclusive open succeeds.
-    DatIoFile* held = DatIoOpen(path.c_str(), DatIoMode::Write);
-    EXPECT_NE(held, nullptr);
-    DatIoClose(held);
-}
-
-TEST_F(VerifyDatFileTest, FileHeldByAnotherProgramCannotBeRead) {
-    std::string path = Write("held.dat", AbcFile());
-    OtherHolder holder(path);
+TEST_F(Verify, MissingFolderOrHeldFileCannotBeRead) {
+    const std::string held = Write("held.dat", AbcFile());
+    OtherHolder holder(held);
     ASSERT_TRUE(holder.Holding());
-    EXPECT_EQ(Verify(path), -1);
+    for (const std::string& path : {PathOf("missing.dat"), folder_, held}) {
+        EXPECT_EQ(-1, Run(path)) << path;
+        EXPECT_EQ(1u, capture_.lines.size()) << path;
+    }
+}
+
+TEST_F(Verify, LeavesTheFileClosed) {
+    const std::string path = Write("twice.dat", AbcFile());
+    EXPECT_EQ(1, Run(path));
+    EXPECT_EQ(1, Run(path)) << "a second verification opens it again";
+    DatIoFile* held = DatIoOpen(path.c_str(), DatIoMode::Write);
+    EXPECT_NE(nullptr, held) << "still held";
+    DatIoClose(held);
 }
 
 } // namespace

@@ -1,101 +1,108 @@
-// What the walk does where timing makes it hard to reach under Wine: a worker
-// superseded before its first pause, and a corrupt table; and the interval
-// arithmetic. (The message order itself is checked against a real tree view.)
+// The order of one walk, its pauses, a newer worker, and the timer arithmetic.
 #include "refresh/walk.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <limits>
 #include <string>
 #include <vector>
 
 namespace {
 
-// Trees are numbered from 1 and hold `items[tree - 1]` top-level items,
-// numbered from 1 as well (item ref = tree * 100 + item).
+// Tree n (from 1) holds items[n - 1] top-level items; item refs are n * 100 + i.
 struct FakeClient {
     std::vector<int> items;
     std::vector<std::string> log;
-    bool newest = true; // what the worker hears when it asks
-
-    static std::string Label(ItemRef item) {
-        return std::to_string(item / 100) + ":" + std::to_string(item % 100);
-    }
+    int newestUntilPause = 1000; // pauses after which the worker is superseded
 };
 
 FakeClient& Self(void* context) {
     return *static_cast<FakeClient*>(context);
 }
 
+std::string Item(ItemRef item) {
+    return std::to_string(item / 100) + ":" + std::to_string(item % 100);
+}
+
 const WalkOps kOps = {
     nullptr,
-    [](void* c, unsigned command) { Self(c).log.push_back("cmd " + std::to_string(command)); },
+    [](void* c, unsigned command) { Self(c).log.push_back(std::to_string(command)); },
     [](void* c, TreeRef tree) -> ItemRef {
         Self(c).log.push_back("root " + std::to_string(tree));
         return Self(c).items.at(tree - 1) > 0 ? tree * 100 + 1 : 0;
     },
     [](void* c, TreeRef tree, ItemRef item) -> ItemRef {
-        Self(c).log.push_back("next " + FakeClient::Label(item));
+        Self(c).log.push_back("next " + Item(item));
         return static_cast<int>(item % 100) < Self(c).items.at(tree - 1) ? item + 1 : 0;
     },
-    [](void* c, TreeRef, ItemRef item) {
-        Self(c).log.push_back("select " + FakeClient::Label(item));
+    [](void* c, TreeRef, ItemRef item) { Self(c).log.push_back("select " + Item(item)); },
+    [](void* c) -> bool { return Self(c).newestUntilPause > 0; },
+    [](void* c) {
+        Self(c).log.push_back("pause");
+        --Self(c).newestUntilPause;
     },
-    [](void* c) -> bool { return Self(c).newest; },
-    [](void* c) { Self(c).log.push_back("pause"); },
 };
 
-bool Walk(FakeClient& client, int count) {
+std::vector<std::string> Walk(FakeClient& client, bool* complete = nullptr) {
     TreeTable table{};
     for (std::size_t i = 0; i < client.items.size(); ++i)
         AddTreeView(table, i + 1);
-    table.count = count;
     WalkOps ops = kOps;
     ops.context = &client;
-    return WalkTreeViews(table, ops);
+    const bool done = WalkTreeViews(table, ops);
+    if (complete)
+        *complete = done;
+    return client.log;
 }
 
-TEST(SupersededWorker, StopsAtItsFirstPausePointWithoutPausing) {
-    FakeClient client;
-    client.items = {2, 1};
-    client.newest = false;
-    EXPECT_FALSE(Walk(client, 2));
-    EXPECT_EQ(
-        (std::vector<std::string>{"cmd 32880", "root 1", "select 1:1", "cmd 32880", "cmd 32986"}),
-        client.log);
+TEST(Walk, FirstItemThenPausesBeforeEachLaterCommandAndEmptyTreesSkipped) {
+    FakeClient client{{3, 0, 1}};
+    bool complete = false;
+    EXPECT_EQ((std::vector<std::string>{
+                  "32880",    "root 1",     "select 1:1", "32880", "32986",    "pause",
+                  "next 1:1", "select 1:2", "pause",      "32986", "next 1:2", "select 1:3",
+                  "pause",    "32986",      "next 1:3",   "32880", "root 2",   "32880",
+                  "root 3",   "select 3:1", "32880",      "32986", "pause",    "next 3:1"}),
+              Walk(client, &complete));
+    EXPECT_TRUE(complete);
 }
 
-TEST(TreeTableFill, WalkNeverReadsPastFiveEvenWhenCountIsCorrupt) {
-    FakeClient client;
-    client.items = {0, 0, 0, 0, 0};
-    Walk(client, 9);
-    EXPECT_EQ(10u, client.log.size()) << "five empty trees: a command and a root each";
+TEST(Walk, ASupersededWorkerStopsAtItsNextPausePoint) {
+    const struct {
+        int newestUntilPause;
+        std::size_t steps; // what it does before it stops
+    } cases[] = {{0, 5}, {2, 9}};
+    for (const auto& c : cases) {
+        FakeClient client{{2, 1}};
+        client.newestUntilPause = c.newestUntilPause;
+        bool complete = true;
+        const std::vector<std::string> log = Walk(client, &complete);
+        EXPECT_FALSE(complete);
+        EXPECT_EQ(c.steps, log.size()) << c.newestUntilPause;
+        EXPECT_EQ(c.newestUntilPause ? "pause" : "32986", log.back());
+    }
 }
 
-TEST(TreeViewClass, MatchesTheExactNameOnly) {
+TEST(TreeTable, HoldsFiveTreeViewsOfTheExactClassName) {
+    FakeClient client{{0, 0, 0, 0, 0, 0}};
+    EXPECT_EQ(10u, Walk(client).size()) << "five trees: a command and a root each";
     EXPECT_TRUE(IsTreeViewClass("SysTreeView32"));
-    for (const char* other :
-         {"systreeview32", "SysTreeView3", "SysTreeView32X", "", static_cast<const char*>(nullptr)})
-        EXPECT_FALSE(IsTreeViewClass(other)) << (other ? other : "null");
+    for (const char* other : {"systreeview32", "SysTreeView3", "SysTreeView32X", ""})
+        EXPECT_FALSE(IsTreeViewClass(other)) << other;
 }
 
 TEST(Intervals, ScaledWithoutOverflowClampedAndDisabledWhenNotPositive) {
     const std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
-    const std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
     const struct {
         std::int32_t value;
         std::uint32_t refreshMs, itemMs;
     } cases[] = {
         {1, 60000u, 1000u},
-        {3, 180000u, 3000u},
-        {35791, 35791u * 60000u, 35791000u}, // the last minute count that fits
+        {35791, 35791u * 60000u, 35791000u},
         {35792, 0x7FFFFFFFu, 35792000u},
-        {71583, 0x7FFFFFFFu, 71583000u},     // minutes that wrap to a small number in 32 bits
-        {2147483, 0x7FFFFFFFu, 2147483000u}, // the last second count that fits
+        {71583, 0x7FFFFFFFu, 71583000u},
         {2147484, 0x7FFFFFFFu, 0x7FFFFFFFu},
-        {4294968, 0x7FFFFFFFu, 0x7FFFFFFFu}, // seconds that wrap to 704 ms in 32 bits
-        {kMax, 0x7FFFFFFFu, 0x7FFFFFFFu},
+        {4294968, 0x7FFFFFFFu, 0x7FFFFFFFu},
         {0, 0u, 0u},
         {-1, 0u, 0u},
         {kMin, 0u, 0u},

@@ -1,0 +1,209 @@
+#include "tests/e2e/rig.h"
+
+#include <winternl.h>
+
+#include <cstdio>
+#include <fstream>
+
+std::string WinPath(std::string path) {
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return "Z:" + path;
+}
+
+std::string StandinExe() {
+    return WinPath(TW_STANDIN_EXE);
+}
+
+std::string StandinLogPath() {
+    char temp[MAX_PATH] = "";
+    GetTempPathA(sizeof temp, temp);
+    return std::string(temp) + "tw-standin-" + std::to_string(GetCurrentProcessId()) + ".log";
+}
+
+Program::Program(const std::string& commandLine) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::string line = commandLine;
+    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &info)) {
+        CloseHandle(info.hThread);
+        process = info.hProcess;
+        pid = info.dwProcessId;
+    }
+}
+
+Program::~Program() {
+    if (process) {
+        TerminateProcess(process, 99);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+}
+
+int Program::Exit(DWORD ms) {
+    DWORD code = 0;
+    if (!process || !PollUntil(ms, [&] { return WaitForSingleObject(process, 0) == 0; }))
+        return -1;
+    GetExitCodeProcess(process, &code);
+    return static_cast<int>(code);
+}
+
+namespace {
+
+const std::function<bool()>* s_watch;
+
+VOID CALLBACK Watch(HWND, UINT, UINT_PTR timer, DWORD) {
+    if (s_watch && (*s_watch)()) {
+        s_watch = nullptr;
+        KillTimer(nullptr, timer);
+    }
+}
+
+} // namespace
+
+void WhileModal(const std::function<bool()>& watch, const std::function<void()>& fn) {
+    s_watch = &watch;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, Watch);
+    fn();
+    KillTimer(nullptr, timer);
+    s_watch = nullptr;
+}
+
+void ConfigureStandin(const char* trees, DWORD delayMs, const char* hang) {
+    EndStandin();
+    DeleteFileA(StandinLogPath().c_str());
+    SetEnvironmentVariableA("TW_STANDIN_LOG", StandinLogPath().c_str());
+    SetEnvironmentVariableA("TW_STANDIN_TREES", trees);
+    SetEnvironmentVariableA("TW_STANDIN_DELAY", std::to_string(delayMs).c_str());
+    SetEnvironmentVariableA("TW_STANDIN_HANG", hang);
+}
+
+namespace {
+
+std::vector<std::string> LogLines() {
+    std::vector<std::string> lines;
+    std::ifstream in(StandinLogPath());
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+} // namespace
+
+void EndStandin() {
+    for (const std::string& line : LogLines()) {
+        unsigned long pid = 0;
+        if (std::sscanf(line.c_str(), "%*lu START pid=%lu", &pid) != 1)
+            continue;
+        if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+            TerminateProcess(process, 99);
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+        }
+    }
+}
+
+std::vector<std::string> StandinEvents(std::vector<DWORD>* ticks) {
+    std::vector<std::string> events;
+    bool ready = false;
+    for (const std::string& line : LogLines()) {
+        const std::string::size_type space = line.find(' ');
+        const std::string event = line.substr(space + 1);
+        if (ready) {
+            events.push_back(event);
+            if (ticks)
+                ticks->push_back(std::strtoul(line.c_str(), nullptr, 10));
+        }
+        ready = ready || event.compare(0, 5, "READY") == 0;
+    }
+    return events;
+}
+
+bool WaitStandinLog(const std::string& part, DWORD ms) {
+    return PollUntil(ms, [&] {
+        for (const std::string& line : LogLines())
+            if (line.find(part) != std::string::npos)
+                return true;
+        return false;
+    });
+}
+
+HWND WaitWindow(const char* cls, const char* title, DWORD ms, bool hidden) {
+    HWND found = nullptr;
+    PollUntil(ms, [&] {
+        found = FindWindowA(cls, title);
+        return found && (hidden || IsWindowVisible(found));
+    });
+    return found && (hidden || IsWindowVisible(found)) ? found : nullptr;
+}
+
+bool WaitGone(HWND window, DWORD ms) {
+    return PollUntil(ms, [&] { return !IsWindow(window); });
+}
+
+std::string TextOf(HWND window, int id) {
+    HWND target = id ? GetDlgItem(window, id) : window;
+    DWORD_PTR length = 0;
+    SendMessageTimeoutA(target, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
+    std::string text(length + 1, '\0');
+    DWORD_PTR got = 0;
+    SendMessageTimeoutA(target, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
+                        SMTO_ABORTIFHUNG, 5000, &got);
+    text.resize(got);
+    return text;
+}
+
+void SetTextOf(HWND window, int id, const std::string& text) {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(GetDlgItem(window, id), WM_SETTEXT, 0,
+                        reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG, 5000, &ignored);
+}
+
+std::string AnswerBox(const char* caption, int button, DWORD ms) {
+    HWND box = nullptr;
+    PollUntil(ms, [&] {
+        box = FindWindowA("#32770", caption);
+        return box && IsWindowVisible(box) && GetDlgItem(box, 0xFFFF);
+    });
+    if (!box || !GetDlgItem(box, 0xFFFF))
+        return "(no box \"" + std::string(caption ? caption : "") + "\")";
+    std::string text = TextOf(box, 0xFFFF);
+    PostMessageA(box, WM_COMMAND, button, 0);
+    WaitGone(box);
+    return text;
+}
+
+// The system's process list carries each thread's times, also for other
+// processes (which GetProcessTimes under Wine does not).
+double CpuMs(DWORD pid, int* threads) {
+    using Query = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+    static const auto query = reinterpret_cast<Query>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation"));
+    struct Thread {
+        LARGE_INTEGER kernel, user, create;
+        ULONG rest[10];
+    };
+    static_assert(sizeof(Thread) == 64, "SYSTEM_THREAD_INFORMATION");
+    std::vector<char> buffer(1 << 20);
+    ULONG length = 0;
+    if (!query || query(SystemProcessInformation, buffer.data(), buffer.size(), &length) != 0)
+        return -1;
+    for (const char* p = buffer.data();;) {
+        auto* process = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(p);
+        if (reinterpret_cast<ULONG_PTR>(process->UniqueProcessId) == pid) {
+            auto* thread = reinterpret_cast<const Thread*>(process + 1);
+            double ms = 0;
+            for (ULONG i = 0; i < process->NumberOfThreads; ++i)
+                ms += (thread[i].kernel.QuadPart + thread[i].user.QuadPart) / 10000.0;
+            if (threads)
+                *threads = static_cast<int>(process->NumberOfThreads);
+            return ms;
+        }
+        if (process->NextEntryOffset == 0)
+            return -1;
+        p += process->NextEntryOffset;
+    }
+}
