@@ -28,7 +28,8 @@ ReportState* StateOf(HWND dialog) {
 // kReportTextSize bytes; room for the cut-short line is always kept, so it
 // can be written when needed. The line is added at the end of the text as it
 // stands (the edit control re-lays only the new part: rewriting the whole
-// text for each line made a full report take most of a minute).
+// text for each line made a full report take most of a minute), and the view
+// stays where it was, at the top unless the user has scrolled.
 void AppendToReportDialog(void* context, const char* line) {
     ReportState* state = static_cast<ReportState*>(context);
     if (state->cutShort)
@@ -45,8 +46,10 @@ void AppendToReportDialog(void* context, const char* line) {
             return;
         added = kReportCutShort;
     }
+    const LRESULT top = SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0);
     SendMessageA(edit, EM_SETSEL, length, length);
     SendMessageA(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added));
+    SendMessageA(edit, EM_LINESCROLL, 0, top - SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0));
 }
 
 // The repair question: a box with no owner and the default caption.
@@ -103,10 +106,12 @@ INT_PTR CALLBACK ReportDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         EndDialog(dialog, 0);
         break;
     case WM_COMMAND:
-        // The dialog selects the whole report whenever it gives the report
-        // the focus; leave it unselected, the caret where it was.
-        if (LOWORD(wParam) == IDC_REPORT_TEXT && HIWORD(wParam) == EN_SETFOCUS)
-            PostMessageA(reinterpret_cast<HWND>(lParam), EM_SETSEL, static_cast<WPARAM>(-1), 0);
+        // The dialog selects the whole report, and so shows its end, whenever
+        // it gives the report the focus; show it unselected from the top.
+        if (LOWORD(wParam) == IDC_REPORT_TEXT && HIWORD(wParam) == EN_SETFOCUS) {
+            PostMessageA(reinterpret_cast<HWND>(lParam), EM_SETSEL, 0, 0);
+            PostMessageA(reinterpret_cast<HWND>(lParam), EM_SCROLLCARET, 0, 0);
+        }
         break;
     case WM_NCDESTROY:
         OnNcDestroy(dialog);

@@ -54,6 +54,7 @@ TEST(ReportDialog, StopsAtItsBoundWithOneCutShortLine) {
         expected += "Verifying " + path + "...\r\n";
     }
     EXPECT_EQ(expected, ReportText(dialog));
+    EXPECT_EQ(0, SendDlgItemMessageA(dialog, IDC_REPORT_TEXT, EM_GETFIRSTVISIBLELINE, 0, 0));
     AppendPath("C:\\next.dat");
     AppendPath("C:\\later.dat");
     EXPECT_EQ(expected + kReportCutShort, ReportText(dialog));
@@ -99,6 +100,7 @@ BOOL ScriptedDialog(OPENFILENAMEA* request, DWORD* error) {
 // What the user saw, in order ("Warning: ...", "Error: ...", "Report: ..."),
 // answering Yes, OK and closing each.
 DWORD g_shownFrom, g_shownTo;
+LRESULT g_shownTop;
 
 std::vector<std::string> RunJob() {
     std::vector<std::string> seen;
@@ -111,10 +113,13 @@ std::vector<std::string> RunJob() {
                     continue;
                 done.push_back(w);
                 const bool report = title[0] == 'D';
-                if (report)
+                if (report) {
                     SendDlgItemMessageA(w, IDC_REPORT_TEXT, EM_GETSEL,
                                         reinterpret_cast<WPARAM>(&g_shownFrom),
                                         reinterpret_cast<LPARAM>(&g_shownTo));
+                    g_shownTop =
+                        SendDlgItemMessageA(w, IDC_REPORT_TEXT, EM_GETFIRSTVISIBLELINE, 0, 0);
+                }
                 seen.push_back(std::string(report ? "Report" : title) + ": " +
                                TextOf(w, report ? IDC_REPORT_TEXT : 0xFFFF));
                 PostMessageA(w, report ? WM_CLOSE : WM_COMMAND, title[0] == 'W' ? IDYES : IDOK, 0);
@@ -159,7 +164,7 @@ TEST(RepairJob, DialogFailuresEndWithoutAReport) {
     EXPECT_EQ(std::vector<std::string>{kWarned}, RunJob());
 }
 
-TEST(RepairJob, AFolderWithOneNameIsJoinedAndTheReportShownUnselected) {
+TEST(RepairJob, AFolderWithOneNameIsJoinedAndTheReportShownUnselectedFromTheTop) {
     g_script = DialogScript();
     g_script.result = TRUE;
     g_script.fill = std::string("C:\\no-such\0only.dat\0\0", 21);
@@ -171,6 +176,12 @@ TEST(RepairJob, AFolderWithOneNameIsJoinedAndTheReportShownUnselected) {
         RunJob());
     EXPECT_EQ(nullptr, g_hReport);
     EXPECT_EQ(g_shownFrom, g_shownTo) << "the shown report is selected";
+    // A report longer than its window is shown from its top.
+    g_script.fill = std::string("C:\\no-such\0", 11);
+    for (int i = 0; i < 12; ++i)
+        g_script.fill += "n" + std::to_string(i) + ".dat" + '\0';
+    RunJob();
+    EXPECT_EQ(0, g_shownTop);
 }
 
 } // namespace
