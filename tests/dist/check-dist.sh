@@ -1,37 +1,50 @@
 #!/usr/bin/env bash
 # The release archive holds exactly the two programs, the README and the
-# licence, and both programs import nothing but Windows' own DLLs.
+# licence. Both programs are 32-bit, import nothing but Windows' own DLLs and
+# start on Windows XP SP3: subsystem version 5.01, and no imported function
+# that XP lacks. Those newer toolchains are known to pull in are named here;
+# every other one must be declared by MinGW-w64's headers for _WIN32_WINNT
+# 0x0501 (the C runtime's start-up internals and its _iob aside).
 set -euo pipefail
 src=$1
 build=$2
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+fail() { echo "$*"; exit 1; }
 
 zip=$("$src/scripts/make-dist" "$tmp/out" "$build")
 version=$(sed -n 's/^#define TW_VERSION_STRING "\(.*\)"/\1/p' "$build/res/version.h")
 name="tidewatch-$version-win32"
-[ "$(basename "$zip")" = "$name.zip" ] || { echo "expected $name.zip, got $zip"; exit 1; }
-
 expected=$(printf '%s\n' "$name/LICENSE.txt" "$name/README.txt" "$name/tidewatch-dat.exe" "$name/tidewatch.exe")
 got=$(unzip -Z1 "$zip" | grep -v '/$' | sort)
-if [ "$got" != "$expected" ]; then
-  printf 'archive contents differ\nexpected:\n%s\ngot:\n%s\n' "$expected" "$got"
-  exit 1
-fi
-
+[ "$got" = "$expected" ] || fail "archive contents: expected $expected, got $got"
 unzip -q "$zip" -d "$tmp/x"
-allowed='^(KERNEL32|USER32|GDI32|SHELL32|COMDLG32|COMCTL32|ADVAPI32|MSVCRT|SHLWAPI|OLE32)\.DLL$'
+grep -q $'\r$' "$tmp/x/$name/README.txt" || fail "README.txt lacks CR LF line ends"
+
+allowed='^(KERNEL32|USER32|GDI32|SHELL32|COMDLG32|COMCTL32|ADVAPI32|MSVCRT)\.DLL$'
+newer='^(GetTickCount64|\w*SRWLock\w*|\w*ConditionVariable\w*|InitOnce\w*|Fls\w+|GetFileInformationByHandleEx|SetFileInformationByHandle|GetFinalPathNameByHandle\w*|CreateSymbolicLink\w*|CancelIoEx)$'
 for exe in tidewatch.exe tidewatch-dat.exe; do
-  dlls=$(i686-w64-mingw32-objdump -p "$tmp/x/$name/$exe" | sed -n 's/^\s*DLL Name: //p' | tr a-z A-Z)
-  [ -n "$dlls" ] || { echo "$exe: no imports found"; exit 1; }
-  bad=$(printf '%s\n' "$dlls" | grep -vE "$allowed" || true)
-  if [ -n "$bad" ]; then
-    echo "$exe imports DLLs that Windows does not ship: $bad"
-    exit 1
-  fi
-  i686-w64-mingw32-objdump -f "$tmp/x/$name/$exe" | grep -q 'pei-i386' \
-    || { echo "$exe is not a 32-bit program"; exit 1; }
-  echo "$exe imports: $(echo $dlls)"
+  file=$tmp/x/$name/$exe
+  header=$(i686-w64-mingw32-objdump -p "$file")
+  imports=$(awk '/DLL Name:/ { dll = toupper($3) } dll && NF == 3 && $1 ~ /^[0-9a-f]+$/ { print dll, $3 }' <<<"$header")
+  [ -n "$imports" ] || fail "$exe: no imports found"
+  bad=$(cut -d' ' -f1 <<<"$imports" | sort -u | grep -vE "$allowed" || true)
+  [ -z "$bad" ] || fail "$exe imports DLLs that Windows does not ship: $bad"
+  grep -q 'file format pei-i386' <<<"$header" || fail "$exe is not a 32-bit program"
+  grep -qE 'MajorSubsystemVersion\s+5$' <<<"$header" && grep -qE 'MinorSubsystemVersion\s+1$' <<<"$header" ||
+    fail "$exe does not claim subsystem 5.01"
+  bad=$(cut -d' ' -f2 <<<"$imports" | grep -E "$newer" || true)
+  [ -z "$bad" ] || fail "$exe imports what Windows XP lacks: $bad"
+  cut -d' ' -f2 <<<"$imports" >>"$tmp/functions"
+  echo "$exe: $(wc -l <<<"$imports") functions from $(cut -d' ' -f1 <<<"$imports" | sort -u | tr '\n' ' ')"
 done
-grep -q $'\r$' "$tmp/x/$name/README.txt" || { echo "README.txt lacks CR LF line ends"; exit 1; }
+{
+  printf '#include <%s.h>\n' windows shellapi commdlg commctrl stdio stdlib string wchar wctype \
+    locale signal setjmp io fcntl process time sys/stat
+  echo 'void* f[] = {'
+  sort -u "$tmp/functions" | grep -vE '^(__|_amsg_exit$|_initterm$|_iob$)' | sed 's/.*/(void*)\&&,/'
+  echo '};'
+} >"$tmp/imports.c"
+i686-w64-mingw32-gcc -D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -c "$tmp/imports.c" -o "$tmp/imports.o" 2>"$tmp/cc" ||
+  { cat "$tmp/cc"; fail "imports not declared for Windows XP"; }
 echo "archive ok: $zip"
