@@ -5,16 +5,6 @@
 
 // Path of the client executable; zero-terminated, never longer than MAX_PATH.
 extern char g_clientPath[MAX_PATH];
-// The client's main window (class "Kazaa").
-extern HWND g_hClient;
-// Settings typed into the setup dialog; blank fields give 0.
-extern int g_refreshMinutes;
-extern int g_itemDelaySeconds;
-
-// Pause between two looks for the client's window at start-up.
-constexpr DWORD kClientPollMs = 100;
-// The setup dialog's system menu item that issues IDC_REPAIR.
-constexpr char kRepairMenuText[] = "Repair DAT files...";
 
 // The setup dialog (IDD_SETUP). Returns FALSE for every message. GO reads
 // the delays and locates the client, and ends the dialog only when a client

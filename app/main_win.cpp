@@ -5,15 +5,19 @@
 #include <shellapi.h>
 
 #include "refresh/refresher.h"
+#include "refresh/settings.h"
 #include "res/resource.h"
 
 namespace {
+
+// Pause between two looks for the client's window.
+constexpr DWORD kClientPollMs = 100;
 
 // Polls for the client's main window. The pause between polls keeps the
 // processor free while the client starts, or forever if it never does.
 void WaitForClientWindow() {
     while (!g_hClient) {
-        g_hClient = FindWindowA("Kazaa", nullptr);
+        g_hClient = FindWindowA(kClientClass, nullptr);
         if (!g_hClient)
             Sleep(kClientPollMs);
     }

@@ -5,9 +5,13 @@
 
 #include "app/decimal.h"
 #include "dat/repair_job.h"
+#include "refresh/settings.h"
 #include "res/resource.h"
 
 namespace {
+
+// The setup dialog's system menu item that issues IDC_REPAIR.
+constexpr char kRepairMenuText[] = "Repair DAT files...";
 
 void OnInitDialog(HWND dialog) {
     // The template has no Morpheus box, so this goes nowhere; kept so a

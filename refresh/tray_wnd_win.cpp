@@ -1,6 +1,6 @@
 #include "refresh/refresher.h"
 
-#include "app/launcher.h"
+#include "refresh/settings.h"
 #include "refresh/walk.h"
 #include "res/resource.h"
 
@@ -10,6 +10,8 @@ NOTIFYICONDATAA g_trayIcon;
 
 namespace {
 
+constexpr UINT kClientCheckMs = 5000;
+
 // Sent by the shell when the taskbar is (re)created; the icon is lost then.
 UINT s_taskbarCreated;
 
@@ -18,7 +20,7 @@ void ArmTimers(HWND window) {
     if (interval != 0)
         SetTimer(window, TIMER_REFRESH, interval, nullptr);
     else // refreshing disabled: still notice when the client goes
-        SetTimer(window, TIMER_CLIENT_CHECK, CLIENT_CHECK_MS, nullptr);
+        SetTimer(window, TIMER_CLIENT_CHECK, kClientCheckMs, nullptr);
 }
 
 void OnTimer(HWND window, UINT_PTR id) {
@@ -35,7 +37,7 @@ void OnTimer(HWND window, UINT_PTR id) {
         ResumeWorkers();
         break;
     case TIMER_CLIENT_CHECK: {
-        HWND client = FindWindowA("Kazaa", nullptr);
+        HWND client = FindWindowA(kClientClass, nullptr);
         if (client == nullptr)
             ExitTidewatch();
         g_hClient = client;
@@ -62,8 +64,6 @@ void OnTrayNotify(HWND window, LPARAM event) {
         ExitTidewatch();
 }
 
-} // namespace
-
 void AddTrayIcon(HWND window) {
     std::memset(&g_trayIcon, 0, sizeof g_trayIcon);
     g_trayIcon.cbSize = NOTIFYICONDATAA_V1_SIZE;
@@ -76,22 +76,6 @@ void AddTrayIcon(HWND window) {
     static_assert(sizeof tip <= 64, "the tip must fit the 88-byte record");
     std::memcpy(g_trayIcon.szTip, tip, sizeof tip);
     Shell_NotifyIconA(NIM_ADD, &g_trayIcon);
-}
-
-HWND CreateTrayWindow(HINSTANCE instance) {
-    WNDCLASSEXA trayClass = {};
-    trayClass.cbSize = sizeof trayClass;
-    trayClass.lpfnWndProc = TrayWndProc;
-    trayClass.hInstance = instance;
-    trayClass.lpszClassName = "TW";
-    RegisterClassExA(&trayClass); // fails harmlessly when the class exists
-    return CreateWindowExA(0, "TW", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
-}
-
-void ExitTidewatch() {
-    if (g_trayIcon.hWnd != nullptr)
-        Shell_NotifyIconA(NIM_DELETE, &g_trayIcon);
-    ExitProcess(0);
 }
 
 LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -107,10 +91,32 @@ LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_TRAYNOTIFY:
         OnTrayNotify(window, lParam);
         break;
+    case WM_DESTROY:
+        // Also when closed or destroyed from outside: no icon outlives its window.
+        Shell_NotifyIconA(NIM_DELETE, &g_trayIcon);
+        break;
     default:
         if (message != 0 && message == s_taskbarCreated)
             Shell_NotifyIconA(NIM_ADD, &g_trayIcon);
         break;
     }
     return DefWindowProcA(window, message, wParam, lParam);
+}
+
+} // namespace
+
+HWND CreateTrayWindow(HINSTANCE instance) {
+    WNDCLASSEXA trayClass = {};
+    trayClass.cbSize = sizeof trayClass;
+    trayClass.lpfnWndProc = TrayWndProc;
+    trayClass.hInstance = instance;
+    trayClass.lpszClassName = "TW";
+    RegisterClassExA(&trayClass); // fails harmlessly when the class exists
+    return CreateWindowExA(0, "TW", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+}
+
+void ExitTidewatch() {
+    if (g_trayIcon.hWnd != nullptr)
+        Shell_NotifyIconA(NIM_DELETE, &g_trayIcon);
+    ExitProcess(0);
 }

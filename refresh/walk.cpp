@@ -3,7 +3,7 @@
 #include <cstring>
 
 bool AddTreeView(TreeTable& table, TreeRef tree) {
-    if (table.count < 0 || table.count >= MAX_TREE_VIEWS)
+    if (table.count < 0 || table.count >= kMaxTreeViews)
         return false;
     table.trees[table.count++] = tree;
     return true;
@@ -28,30 +28,33 @@ std::uint32_t ScaledInterval(std::int32_t value, std::int64_t factor) {
     if (value <= 0)
         return 0;
     std::int64_t ms = static_cast<std::int64_t>(value) * factor;
-    if (ms > static_cast<std::int64_t>(MAX_TIMER_INTERVAL_MS))
-        return MAX_TIMER_INTERVAL_MS;
+    if (ms > static_cast<std::int64_t>(kMaxTimerIntervalMs))
+        return kMaxTimerIntervalMs;
     return static_cast<std::uint32_t>(ms);
 }
 
 } // namespace
 
 bool WalkTreeViews(const TreeTable& table, const WalkOps& ops) {
-    for (int i = 0; i < table.count && i < MAX_TREE_VIEWS; ++i) {
-        TreeRef tree = table.trees[i];
-        ops.sendCommand(ops.context, CLIENT_CMD_VIEW);
-        ItemRef item = ops.rootItem(ops.context, tree);
+    void* const c = ops.context;
+    for (int i = 0; i < table.count && i < kMaxTreeViews; ++i) {
+        const TreeRef tree = table.trees[i];
+        ItemRef item = 0;
+        if (!ops.sendCommand(c, CLIENT_CMD_VIEW) || !ops.rootItem(c, tree, &item))
+            return false;
         if (item == 0)
             continue;
-        ops.selectItem(ops.context, tree, item);
-        ops.sendCommand(ops.context, CLIENT_CMD_VIEW);
-        ops.sendCommand(ops.context, CLIENT_CMD_ITEM);
-        if (!PausePoint(ops))
+        if (!ops.selectItem(c, tree, item) || !ops.sendCommand(c, CLIENT_CMD_VIEW) ||
+            !ops.sendCommand(c, CLIENT_CMD_ITEM) || !PausePoint(ops))
             return false;
-        while ((item = ops.nextItem(ops.context, tree, item)) != 0) {
-            ops.selectItem(ops.context, tree, item);
-            if (!PausePoint(ops))
+        for (;;) {
+            if (!ops.nextItem(c, tree, item, &item))
                 return false;
-            ops.sendCommand(ops.context, CLIENT_CMD_ITEM);
+            if (item == 0)
+                break;
+            if (!ops.selectItem(c, tree, item) || !PausePoint(ops) ||
+                !ops.sendCommand(c, CLIENT_CMD_ITEM))
+                return false;
         }
     }
     return true;

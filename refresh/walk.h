@@ -10,17 +10,17 @@ constexpr unsigned CLIENT_CMD_VIEW = 32880;
 constexpr unsigned CLIENT_CMD_ITEM = 32986;
 
 // At most this many tree views are walked by one refresh.
-constexpr int MAX_TREE_VIEWS = 5;
+constexpr int kMaxTreeViews = 5;
 
 // The largest interval the platform's timers accept.
-constexpr std::uint32_t MAX_TIMER_INTERVAL_MS = 0x7FFFFFFF;
+constexpr std::uint32_t kMaxTimerIntervalMs = 0x7FFFFFFF;
 
 typedef std::uintptr_t TreeRef; // a tree-view window
 typedef std::uintptr_t ItemRef; // a tree item; 0 means "none"
 
 // The tree views one worker found, in enumeration order.
 struct TreeTable {
-    TreeRef trees[MAX_TREE_VIEWS];
+    TreeRef trees[kMaxTreeViews];
     int count;
 };
 
@@ -30,13 +30,14 @@ bool AddTreeView(TreeTable& table, TreeRef tree);
 // True only for the exact, case-sensitive class name "SysTreeView32".
 bool IsTreeViewClass(const char* className);
 
-// What the walk needs from the platform. Every call is synchronous.
+// What the walk needs from the client. Every call is synchronous and returns
+// false when the client did not answer in time (the walk then ends at once).
 struct WalkOps {
     void* context;
-    void (*sendCommand)(void* context, unsigned command);
-    ItemRef (*rootItem)(void* context, TreeRef tree);
-    ItemRef (*nextItem)(void* context, TreeRef tree, ItemRef item);
-    void (*selectItem)(void* context, TreeRef tree, ItemRef item);
+    bool (*sendCommand)(void* context, unsigned command);
+    bool (*rootItem)(void* context, TreeRef tree, ItemRef* root);
+    bool (*nextItem)(void* context, TreeRef tree, ItemRef item, ItemRef* next);
+    bool (*selectItem)(void* context, TreeRef tree, ItemRef item);
     // False once a newer worker has been started.
     bool (*isNewest)(void* context);
     // Waits the item delay (returns at once when there is none).
@@ -46,8 +47,9 @@ struct WalkOps {
 // Per tree: CLIENT_CMD_VIEW; the root selected; CLIENT_CMD_VIEW; CLIENT_CMD_ITEM;
 // pause; then for every further top-level item: selected, pause,
 // CLIENT_CMD_ITEM. A tree without items gets the first command only.
-// Returns false when the walk stopped at a pause because a newer worker
-// exists (checked before and after each pause), true when it ran to the end.
+// Returns true when the walk ran to its end; false when it stopped at a
+// pause because a newer worker exists (checked before and after each pause),
+// or because the client did not answer.
 bool WalkTreeViews(const TreeTable& table, const WalkOps& ops);
 
 // Timer 1 interval for a refresh delay in minutes; 0 means disabled (a blank

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "refresh/settings.h"
 #include "res/resource.h"
 #include "tests/e2e/rig.h"
 

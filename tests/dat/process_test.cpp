@@ -50,7 +50,7 @@ TEST_F(Process, IntactAndFooterlessFilesAreReportedWithoutAQuestion) {
     Bytes noMagic = GoodSong();
     noMagic[noMagic.size() - 10] = 'X';
     const std::string good = Write("good.dat", GoodSong()), bad = Write("nomagic.dat", noMagic);
-    Asker asker{true};
+    Asker asker{true, {}};
     EXPECT_EQ(DatOutcome::Ok, Run(good, &asker));
     EXPECT_EQ(Join({Four(good, GoodSong()), {"File " + good + " is ok, repair not needed\r\n"}}),
               capture_.lines);
@@ -63,14 +63,14 @@ TEST_F(Process, IntactAndFooterlessFilesAreReportedWithoutAQuestion) {
 
 TEST_F(Process, NoOrNobodyToAskLeavesFourLinesYesRepairsAndVerifiesAgain) {
     const std::string path = Write("d.dat", DamagedSong());
-    Asker no{false};
+    Asker no{false, {}};
     for (Asker* asker : {&no, static_cast<Asker*>(nullptr)}) {
         EXPECT_EQ(DatOutcome::Declined, Run(path, asker));
         EXPECT_EQ(Four(path, DamagedSong()), capture_.lines);
         EXPECT_EQ(DamagedSong(), Read(path));
     }
     EXPECT_EQ(Lines{path}, no.asked);
-    Asker yes{true};
+    Asker yes{true, {}};
     const Bytes damaged = DamagedSong();
     const Bytes repaired =
         Repaired(Bytes(damaged.begin(), damaged.end() - 4), ToBytes("Song.mp3@K"));
@@ -97,7 +97,8 @@ TEST_F(Process, RepairsThatDoNotVerifyFail) {
     const std::string longPath = Write("long.dat", tooLong);
     const std::string taken = Write("taken.dat", DamagedSong());
     static std::unique_ptr<OtherHolder> holder;
-    Asker yes{true}, grab{true, {}, [](const std::string&p) { holder.reset(new OtherHolder(p)); }};
+    Asker yes{true, {}},
+        grab{true, {}, [](const std::string&p) { holder.reset(new OtherHolder(p)); }};
     const struct {
         std::string path;
         Asker* asker;
@@ -109,8 +110,9 @@ TEST_F(Process, RepairsThatDoNotVerifyFail) {
     for (const auto& c : cases) {
         EXPECT_EQ(DatOutcome::RepairFailed, Run(c.path, c.asker)) << c.path;
         EXPECT_EQ("ERROR: File " + c.path + " failed repair\r\n", capture_.lines.back());
-        if (c.lines)
+        if (c.lines) {
             EXPECT_EQ(c.lines, capture_.lines.size()) << c.path;
+        }
         holder.reset();
         EXPECT_EQ(c.file, Read(c.path)) << c.path;
     }

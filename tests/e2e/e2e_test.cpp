@@ -13,6 +13,7 @@
 #include "dat/dat.h"
 #include "dat/report.h"
 #include "refresh/refresher.h"
+#include "refresh/settings.h"
 #include "res/resource.h"
 #include "tests/dat/samples.h"
 
@@ -35,7 +36,7 @@ void Shot(const char* name, RECT r) {
     if (!GetEnvironmentVariableA("TW_SHOTS", folder, sizeof folder))
         return;
     const int w = r.right - r.left, h = r.bottom - r.top;
-    BITMAPINFOHEADER info = {sizeof info, w, -h, 1, 24, BI_RGB};
+    BITMAPINFOHEADER info = {sizeof info, w, -h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
     BITMAPFILEHEADER head = {0x4D42, 0, 0, 0, sizeof head + sizeof info};
     HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
     char* pixels = nullptr;
@@ -147,7 +148,7 @@ TEST_F(Scenario, SecondCopyNoClientThenTheClientAtIdleAndTheTrayMenu) {
     ASSERT_TRUE(menu);
     PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
     EXPECT_EQ(-1, tidewatch_->Exit(500)) << "ended when the menu was dismissed";
-    PostMessageA(FindWindowA("Kazaa", nullptr), WM_CLOSE, 0, 0);
+    PostMessageA(FindWindowA(kClientClass, nullptr), WM_CLOSE, 0, 0);
     EXPECT_EQ(0, tidewatch_->Exit(20000));
 }
 
@@ -300,7 +301,7 @@ TEST_F(Scenario, OneTimedWalkThenTheClientGoes) {
     std::printf(" ms\n");
 
     Step("The client closes: the next refresh ends the program");
-    PostMessageA(FindWindowA("Kazaa", nullptr), WM_CLOSE, 0, 0);
+    PostMessageA(FindWindowA(kClientClass, nullptr), WM_CLOSE, 0, 0);
     EXPECT_EQ(0, tidewatch_->Exit(90000));
     EXPECT_GE(GetTickCount() - tray, 119000u) << "ended before the second refresh";
 }

@@ -96,7 +96,7 @@ std::vector<std::string> LogLines() {
 void EndStandin() {
     for (const std::string& line : LogLines()) {
         unsigned long pid = 0;
-        if (std::sscanf(line.c_str(), "%*lu START pid=%lu", &pid) != 1)
+        if (std::sscanf(line.c_str(), "%*s START pid=%lu", &pid) != 1)
             continue;
         if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
             TerminateProcess(process, 99);
@@ -180,8 +180,8 @@ std::string AnswerBox(const char* caption, int button, DWORD ms) {
 // processes (which GetProcessTimes under Wine does not).
 double CpuMs(DWORD pid, int* threads) {
     using Query = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
-    static const auto query = reinterpret_cast<Query>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation"));
+    static const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
     struct Thread {
         LARGE_INTEGER kernel, user, create;
         ULONG rest[10];

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/launcher.h"
+#include "refresh/settings.h"
 #include "res/resource.h"
 #include "tests/e2e/rig.h"
 
@@ -82,7 +82,16 @@ TEST(Tray, IconRecordTimerMenuAndTaskbarRestart) {
     SendMessageA(tray, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
     EXPECT_TRUE(IconShown()) << "the icon is not added again";
     EXPECT_TRUE(KillTimer(tray, TIMER_REFRESH));
-    DestroyWindow(tray);
+    // Wine drops the icons of a window that has gone by itself; so that the
+    // window's own deletion shows, the record names a window that lives on.
+    HWND keeper =
+        CreateWindowExA(0, "Static", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    g_trayIcon.hWnd = keeper;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_ADD, &g_trayIcon));
+    SendMessageA(tray, WM_CLOSE, 0, 0); // from outside
+    EXPECT_FALSE(IsWindow(tray));
+    EXPECT_FALSE(IconShown()) << "the icon outlived its window";
+    DestroyWindow(keeper);
 }
 
 } // namespace

@@ -14,6 +14,12 @@ struct FakeClient {
     std::vector<int> items;
     std::vector<std::string> log;
     int newestUntilPause = 1000; // pauses after which the worker is superseded
+    std::size_t answers = 1000;  // messages the client answers
+    std::size_t sent = 0;
+    bool Log(const std::string& what) {
+        log.push_back(what);
+        return ++sent <= answers;
+    }
 };
 
 FakeClient& Self(void* context) {
@@ -26,16 +32,16 @@ std::string Item(ItemRef item) {
 
 const WalkOps kOps = {
     nullptr,
-    [](void* c, unsigned command) { Self(c).log.push_back(std::to_string(command)); },
-    [](void* c, TreeRef tree) -> ItemRef {
-        Self(c).log.push_back("root " + std::to_string(tree));
-        return Self(c).items.at(tree - 1) > 0 ? tree * 100 + 1 : 0;
+    [](void* c, unsigned command) { return Self(c).Log(std::to_string(command)); },
+    [](void* c, TreeRef tree, ItemRef* root) {
+        *root = Self(c).items.at(tree - 1) > 0 ? tree * 100 + 1 : 0;
+        return Self(c).Log("root " + std::to_string(tree));
     },
-    [](void* c, TreeRef tree, ItemRef item) -> ItemRef {
-        Self(c).log.push_back("next " + Item(item));
-        return static_cast<int>(item % 100) < Self(c).items.at(tree - 1) ? item + 1 : 0;
+    [](void* c, TreeRef tree, ItemRef item, ItemRef* next) {
+        *next = static_cast<int>(item % 100) < Self(c).items.at(tree - 1) ? item + 1 : 0;
+        return Self(c).Log("next " + Item(item));
     },
-    [](void* c, TreeRef, ItemRef item) { Self(c).log.push_back("select " + Item(item)); },
+    [](void* c, TreeRef, ItemRef item) { return Self(c).Log("select " + Item(item)); },
     [](void* c) -> bool { return Self(c).newestUntilPause > 0; },
     [](void* c) {
         Self(c).log.push_back("pause");
@@ -80,6 +86,17 @@ TEST(Walk, ASupersededWorkerStopsAtItsNextPausePoint) {
         EXPECT_FALSE(complete);
         EXPECT_EQ(c.steps, log.size()) << c.newestUntilPause;
         EXPECT_EQ(c.newestUntilPause ? "pause" : "32986", log.back());
+    }
+}
+
+TEST(Walk, EndsAtOnceWhenTheClientDoesNotAnswer) {
+    for (std::size_t answers : {0u, 1u, 2u, 4u, 5u, 7u, 8u}) {
+        FakeClient client{{2}};
+        client.answers = answers;
+        bool complete = true;
+        Walk(client, &complete);
+        EXPECT_EQ(answers + 1, client.sent) << "nothing after the first message unanswered";
+        EXPECT_FALSE(complete);
     }
 }
 

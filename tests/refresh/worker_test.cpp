@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/launcher.h"
+#include "refresh/settings.h"
 #include "tests/e2e/rig.h"
 
 namespace {
@@ -110,6 +110,36 @@ TEST_F(Worker, APausedWorkerSupersededEndsAndTheNewOneWalksFromTheStart) {
     Events expected(full_.begin(), full_.begin() + 5);
     expected.insert(expected.end(), full_.begin(), full_.begin() + 4);
     EXPECT_EQ(expected, StandinEvents());
+}
+
+// A client that stops answering keeps at most one worker waiting, for at
+// most its time-out, and gets one whole walk once it answers again.
+TEST_F(Worker, AHungClientHoldsOneWorkerAndGetsOneWholeWalkAfterwards) {
+    g_itemDelaySeconds = 0;
+    ConfigureStandin("a1,a2/child,a3;>b1,b2", 0, "32986:12000");
+    standin_.reset(new Program(StandinExe()));
+    ASSERT_TRUE(WaitStandinLog(" READY "));
+    int before = 0, threads = 0;
+    CpuMs(GetCurrentProcessId(), &before);
+    HANDLE hung = StartWorker();
+    ASSERT_TRUE(WaitStandinLog(" HANG "));
+    for (int period = 0; period < 3; ++period) {
+        EXPECT_EQ(hung, StartWorker()) << "a second worker while the first waits";
+        CpuMs(GetCurrentProcessId(), &threads);
+        EXPECT_LE(threads - before, 2) << "worker threads";
+    }
+    EXPECT_TRUE(PollUntil(11000, [&] { return HasEnded(hung); })) << "still waiting";
+    const std::size_t hangAt = StandinEvents().size();
+    DWORD_PTR ignored;
+    HWND client = FindWindowA(kClientClass, nullptr);
+    ASSERT_TRUE(SendMessageTimeoutA(client, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &ignored));
+    HANDLE worker = StartWorker();
+    ASSERT_TRUE(PollUntil(10000, [&] { return HasEnded(worker); }));
+    Events after = StandinEvents();
+    after.erase(after.begin(), after.begin() + hangAt);
+    Events whole = full_;
+    whole.erase(whole.begin() + 1); // a1, selected before the hang, is no change
+    EXPECT_EQ(whole, after);
 }
 
 } // namespace

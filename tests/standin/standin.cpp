@@ -1,4 +1,4 @@
-// The stand-in client: a window of class "Kazaa" with tree views, which logs
+// The stand-in client: a window of the client's class with tree views, which logs
 // what it receives, one line each, "<GetTickCount ms> <EVENT> <details>":
 //   START pid=N exe=PATH | READY hwnd=0x... | WM_COMMAND ID | SELECT tree=N item=TEXT
 //   HANG ms=N | CLOSE | EXIT N
@@ -20,6 +20,8 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "refresh/settings.h"
 
 namespace {
 
@@ -164,12 +166,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     wc.hInstance = instance;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = "Kazaa";
+    wc.lpszClassName = kClientClass;
     RegisterClassExA(&wc);
     wc.lpszClassName = "StandinPanel";
     RegisterClassExA(&wc);
-    HWND main = CreateWindowExA(0, "Kazaa", "Stand-in client", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40,
-                                40, 660, 400, nullptr, nullptr, instance, nullptr);
+    HWND main =
+        CreateWindowExA(0, kClientClass, "Stand-in client", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40,
+                        40, 660, 400, nullptr, nullptr, instance, nullptr);
     const std::string trees = Env("TW_STANDIN_TREES");
     CreateTrees(main,
                 GetEnvironmentVariableA("TW_STANDIN_TREES", nullptr, 0) ? trees : kDefaultTrees);

@@ -1,0 +1,5 @@
+#include "refresh/settings.h"
+
+HWND g_hClient;
+int g_refreshMinutes;
+int g_itemDelaySeconds;
