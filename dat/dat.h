@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 // The complement of the usual CRC-32 (reflected 0xEDB88320, register started
 // at 0xFFFFFFFF, no final inversion).
@@ -14,14 +16,32 @@ std::uint32_t DatChecksum(const void* bytes, std::size_t count);
 inline constexpr std::uint32_t kDatChecksumStart = 0xFFFFFFFFu;
 std::uint32_t DatChecksumUpdate(std::uint32_t reg, const void* bytes, std::size_t count);
 
+// What became of a file beyond its report lines: each value is there when
+// it was read or computed.
+struct DatFacts {
+    std::optional<std::uint32_t> pointer, fileChecksum, calculatedChecksum;
+    std::optional<std::uint32_t> newPointer, newChecksum;
+    std::string backup; // where the original was kept, if it was
+    std::string error;  // why the file could not be opened, read or replaced
+};
+
+// How a repair is carried out.
+struct DatRepairOptions {
+    const char* backupSuffix = nullptr; // keep the original as PATH.SUFFIX when it changes
+    bool dryRun = false;                // compute and report, write nothing
+};
+
 // 1: stored checksum matches; 0: it does not; -1: no "KAZA" magic (or the
 // file cannot be read). Writes its report lines through AppendReport.
-int VerifyDatFile(const char* path);
+int VerifyDatFile(const char* path, DatFacts* facts = nullptr);
 
 // Rebuilds a damaged file's trailer, region length and checksum in place.
 // Leaves the file byte for byte unchanged when no consistent repair exists.
 // The caller learns the outcome by verifying again.
 void RepairDatFile(const char* path);
+// The same with options; true when the repaired content is in place (or,
+// in a dry run, could be put there).
+bool RepairDatFile(const char* path, const DatRepairOptions& options, DatFacts* facts);
 
 // Asked before a damaged file is repaired; returns true for "Yes".
 using RepairQuestion = bool (*)(void* context, const char* path);
@@ -31,10 +51,13 @@ enum class DatOutcome {
     FooterDamaged, // verified -1
     Declined,      // verified 0, not repaired (answer No, or nobody to ask)
     Repaired,      // repaired and verified again as 1
+    WouldRepair,   // a dry run found a repair that would verify
     RepairFailed,  // repaired, and the second verification gave 0 or -1
 };
 
-// The repair job's processing of one file: verify, report the verdict, and
-// for a bad checksum ask (ask may be null: then nothing is asked and the
-// file is left alone), repair, verify again and report the verdict.
-DatOutcome ProcessDatFile(const char* path, RepairQuestion ask, void* context);
+// The processing of one file by the repair job and the command-line tool:
+// verify, report the verdict, and for a bad checksum ask (ask may be null:
+// then nothing is asked and the file is left alone), repair, verify again
+// and report the verdict.
+DatOutcome ProcessDatFile(const char* path, RepairQuestion ask, void* context,
+                          const DatRepairOptions& options = {}, DatFacts* facts = nullptr);

@@ -4,6 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
+
+#include "dat/dat_io.h"
 
 inline constexpr std::size_t kDatFooterSize = 10;
 inline constexpr char kDatMagic[] = "KAZA";
@@ -14,5 +17,8 @@ struct DatFooter {
     std::uint32_t storedChecksum;
 };
 
-// Reads a footer from its 10 bytes; false when the magic is not there.
-bool ParseDatFooter(const unsigned char* bytes, DatFooter* footer);
+// The file's size and footer, read with the last `want` bytes of the file
+// (fewer in a shorter one) into tail; false when it cannot be read or holds
+// no magic (a file shorter than a footer has none).
+bool ReadDatFooter(DatIoFile* file, std::uint64_t* size, DatFooter* footer,
+                   std::vector<unsigned char>& tail, std::size_t want = 10);

@@ -1,10 +1,13 @@
 #include "dat/dat_io.h"
 
+#include <cstdio>
+
 namespace {
 
 thread_local DatIoFaultHook t_hook = nullptr;
 thread_local void* t_hookContext = nullptr;
 thread_local std::uint64_t t_reads = 0;
+thread_local std::string t_lastError;
 
 } // namespace
 
@@ -14,7 +17,10 @@ void SetDatIoFaultHook(DatIoFaultHook hook, void* context) {
 }
 
 bool DatIoFaultAt(DatIoStep step) {
-    return t_hook && t_hook(t_hookContext, step);
+    if (!t_hook || !t_hook(t_hookContext, step))
+        return false;
+    DatIoSetLastError("Step " + std::to_string(int(step)) + " of the replace failed");
+    return true;
 }
 
 std::uint64_t DatIoReadCalls() {
@@ -23,4 +29,24 @@ std::uint64_t DatIoReadCalls() {
 
 void DatIoCountRead() {
     ++t_reads;
+}
+
+const std::string& DatIoLastError() {
+    return t_lastError;
+}
+
+void DatIoSetLastError(const std::string& reason) {
+    t_lastError = reason;
+}
+
+std::string DatIoTempName(const std::string& name, unsigned salt, bool foldCase) {
+    std::uint64_t hash = 0xCBF29CE484222325u ^ salt; // FNV-1a
+    for (char c : name) {
+        if (foldCase && c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001B3u;
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "~%08x", static_cast<unsigned>(hash ^ (hash >> 32)));
+    return std::string(text, name.size() < 9 ? (name.empty() ? 1 : name.size()) : 9);
 }

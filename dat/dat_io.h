@@ -2,13 +2,21 @@
 // open (Windows: CreateFileA sharing nothing; POSIX: open plus an exclusive
 // advisory lock), and a repair replaces a file's content crash-safely: the
 // new content goes to a temporary file in the same folder, is flushed, and
-// then takes the original's place in one atomic step.
+// then takes the original's place in one atomic step that keeps the file's
+// identity (Windows: ReplaceFileA; POSIX: rename, mode, owner and group).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 struct DatIoFile;
+struct DatIoCloser {
+    void operator()(DatIoFile* file) const;
+};
+// An open file, closed when its owner lets go of it.
+using DatIoHandle = std::unique_ptr<DatIoFile, DatIoCloser>;
 
 enum class DatIoMode {
     Read,  // reading, held exclusively
@@ -16,14 +24,11 @@ enum class DatIoMode {
     Peek,  // reading only, beside whoever else holds the file
 };
 
-// Opens an existing regular file; Read and Write hold it exclusively until
-// DatIoClose. Write also demands that the file may be replaced: a read-only
-// file is refused (on POSIX a file without any write permission bit counts
-// as read-only, whoever runs us). Null on failure.
-DatIoFile* DatIoOpen(const char* path, DatIoMode mode);
-
-// Closes the file; null is allowed.
-void DatIoClose(DatIoFile* file);
+// Opens an existing regular file; Read and Write hold it exclusively. Write
+// also demands that the file may be replaced: a read-only file is refused
+// (on POSIX a file without any write permission bit counts as read-only,
+// whoever runs us). Null on failure, with the reason in DatIoLastError().
+DatIoHandle DatIoOpen(const char* path, DatIoMode mode);
 
 bool DatIoSize(DatIoFile* file, std::uint64_t* size);
 
@@ -33,10 +38,17 @@ bool DatIoRead(DatIoFile* file, std::uint64_t offset, void* buffer, std::size_t 
 // Gives the file opened for writing from path the content: its own first
 // keep bytes, then the tail bytes. Either the whole new content is in place
 // afterwards (true) or the original is untouched and no temporary file is
-// left (false). The handle may be released inside (Windows cannot replace a
-// file it holds open); DatIoClose must still be called.
+// left (false, with the reason in DatIoLastError()). With a backup path, the
+// original content is kept there, made in the same step as the replace and
+// replacing an older backup. The handle may be released inside (Windows
+// cannot replace a file it holds open).
 bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const void* tail,
-                  std::size_t tailSize);
+                  std::size_t tailSize, const char* backup = nullptr);
+
+// Why the calling thread's last open, read or replace failed, in the
+// system's words; empty after success.
+const std::string& DatIoLastError();
+void DatIoSetLastError(const std::string& reason);
 
 // The steps of DatIoReplace in their order. Tests make each fail in turn.
 enum class DatIoStep {
@@ -44,9 +56,10 @@ enum class DatIoStep {
     CopyKept,       // copy the kept bytes of the original
     WriteTail,      // write the new tail
     Flush,          // flush the temporary file to the disk
-    KeepAttributes, // give it the original's permission bits or attributes
+    KeepAttributes, // give it the original's mode and owner, or attributes and times
     CloseTemp,      // close it
-    Replace,        // move it over the original
+    Backup,         // POSIX: link (or copy) the original to the backup
+    Replace,        // put it in the original's place
     Count
 };
 
@@ -58,9 +71,14 @@ void SetDatIoFaultHook(DatIoFaultHook hook, void* context);
 // Number of read calls made to the system by this thread so far.
 std::uint64_t DatIoReadCalls();
 
-// For the backends: whether the hook wants step to fail; count one read.
+// For the backends: whether the hook wants step to fail (then the step's
+// failure is the reason); count one read.
 bool DatIoFaultAt(DatIoStep step);
 void DatIoCountRead();
 
-// Suffix of the temporary files, so tests can look for leftovers.
-inline constexpr char kDatIoTempMarker[] = ".twtmp";
+// Name of the temporary file (salt 0) or of the original kept aside during
+// a replace (salt 1) for a file of this name: short, of fixed length but
+// never longer than the name itself, the same for each repair of the file
+// (so that one left by an interrupted repair is found again) and different
+// for other names. foldCase: names differing only in letter case are one file.
+std::string DatIoTempName(const std::string& name, unsigned salt, bool foldCase);

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -14,11 +15,18 @@
 
 struct DatIoFile {
     int fd = -1;
+    std::uint64_t size = 0;
 };
 
 namespace {
 
 constexpr std::size_t kCopyChunk = 1 << 20;
+
+// Records the reason for a failure; always false.
+bool Failed(int error = errno) {
+    DatIoSetLastError(std::strerror(error));
+    return false;
+}
 
 bool WriteAll(int fd, const void* data, std::size_t count) {
     const auto* p = static_cast<const unsigned char*>(data);
@@ -27,7 +35,7 @@ bool WriteAll(int fd, const void* data, std::size_t count) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return false;
+            return Failed(n == 0 ? EIO : errno);
         p += n;
         count -= static_cast<std::size_t>(n);
     }
@@ -53,7 +61,7 @@ bool CopyRange(int from, int to, std::uint64_t count) {
     if (done == count)
         return true;
     if (done != 0 && (ftruncate(to, 0) != 0 || lseek(to, 0, SEEK_SET) != 0))
-        return false;
+        return Failed();
 #endif
     std::vector<unsigned char> buffer(
         static_cast<std::size_t>(std::min<std::uint64_t>(count, kCopyChunk)));
@@ -65,7 +73,9 @@ bool CopyRange(int from, int to, std::uint64_t count) {
         DatIoCountRead();
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0 || !WriteAll(to, buffer.data(), static_cast<std::size_t>(n)))
+        if (n <= 0)
+            return Failed(n == 0 ? EIO : errno);
+        if (!WriteAll(to, buffer.data(), static_cast<std::size_t>(n)))
             return false;
         offset += static_cast<std::uint64_t>(n);
     }
@@ -80,57 +90,100 @@ std::string TargetPath(const char* path) {
     return path;
 }
 
+// A file of this name in the folder of path.
+std::string Beside(const std::string& path, const std::string& name) {
+    return path.substr(0, path.rfind('/') + 1) + name;
+}
+
 void SyncFolderOf(const std::string& path) {
-    std::string::size_type slash = path.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = open(Beside(path, ".").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         fsync(fd);
         close(fd);
     }
 }
 
-} // namespace
-
-DatIoFile* DatIoOpen(const char* path, DatIoMode mode) {
-    if (!path)
-        return nullptr;
-    bool forWriting = mode == DatIoMode::Write;
-    // Non-blocking so that a FIFO cannot stall us before we see what it is.
-    int fd = open(path, (forWriting ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+// A fresh file at path with the content of from (open), flushed.
+bool CopyToNew(int from, std::uint64_t size, const std::string& path) {
+    unlink(path.c_str());
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
-        return nullptr;
-    struct stat st;
-    bool usable = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                  (!forWriting || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0) &&
-                  (mode == DatIoMode::Peek || flock(fd, LOCK_EX | LOCK_NB) == 0);
-    if (!usable) {
-        close(fd);
-        return nullptr;
-    }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return new DatIoFile{fd};
+        return Failed();
+    bool ok = CopyRange(from, fd, size) && (fsync(fd) == 0 || Failed());
+    close(fd);
+    return ok;
 }
 
-void DatIoClose(DatIoFile* file) {
-    if (!file)
-        return;
-    if (file->fd >= 0)
+// The original as `backup`, made beside that under a name of our own and
+// then renamed over any older backup: a hard link, or a copy where links are
+// impossible.
+bool MakeBackup(int fd, const std::string& target, const std::string& backup, std::uint64_t size) {
+    const std::string aside =
+        Beside(backup, DatIoTempName(backup.substr(backup.rfind('/') + 1), 1, false));
+    unlink(aside.c_str());
+    const bool linked = link(target.c_str(), aside.c_str()) == 0;
+    if (!linked && errno != EPERM && errno != EXDEV && errno != EMLINK && errno != ENOTSUP &&
+        errno != EOPNOTSUPP)
+        return Failed();
+    if ((linked || CopyToNew(fd, size, aside)) && rename(aside.c_str(), backup.c_str()) == 0)
+        return true;
+    Failed();
+    unlink(aside.c_str());
+    return false;
+}
+
+// The original's owner and group where we may (a user can give a file to
+// none but himself, and only to his own groups), and always its mode.
+bool KeepIdentity(int fd, const struct stat& st) {
+    if (fchown(fd, st.st_uid, st.st_gid) != 0)
+        (void)!fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+    return fchmod(fd, st.st_mode & 07777) == 0 || Failed();
+}
+
+} // namespace
+
+void DatIoCloser::operator()(DatIoFile* file) const {
+    if (file && file->fd >= 0)
         close(file->fd);
     delete file;
 }
 
-bool DatIoSize(DatIoFile* file, std::uint64_t* size) {
+DatIoHandle DatIoOpen(const char* path, DatIoMode mode) {
+    DatIoSetLastError("");
+    const bool forWriting = mode == DatIoMode::Write;
+    // Non-blocking so that a FIFO cannot stall us before we see what it is
+    // (on a regular file the flag changes nothing).
+    int fd = open(path, (forWriting ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        Failed();
+        return nullptr;
+    }
+    DatIoHandle file(new DatIoFile{fd});
     struct stat st;
-    if (!file || file->fd < 0 || fstat(file->fd, &st) != 0 || st.st_size < 0)
-        return false;
-    *size = static_cast<std::uint64_t>(st.st_size);
+    if (fstat(fd, &st) != 0)
+        Failed();
+    else if (S_ISDIR(st.st_mode))
+        Failed(EISDIR);
+    else if (!S_ISREG(st.st_mode))
+        DatIoSetLastError("Not a regular file");
+    else if (forWriting && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        Failed(EACCES);
+    else if (mode != DatIoMode::Peek && flock(fd, LOCK_EX | LOCK_NB) != 0)
+        Failed();
+    else {
+        file->size = static_cast<std::uint64_t>(st.st_size);
+        return file;
+    }
+    return nullptr;
+}
+
+// Held exclusively, the file keeps the size it had when it was opened.
+bool DatIoSize(DatIoFile* file, std::uint64_t* size) {
+    *size = file->size;
     return true;
 }
 
 bool DatIoRead(DatIoFile* file, std::uint64_t offset, void* buffer, std::size_t count) {
-    if (!file || file->fd < 0)
-        return false;
     auto* p = static_cast<unsigned char*>(buffer);
     while (count > 0) {
         ssize_t n = pread(file->fd, p, count, static_cast<off_t>(offset));
@@ -138,7 +191,7 @@ bool DatIoRead(DatIoFile* file, std::uint64_t offset, void* buffer, std::size_t 
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return false;
+            return Failed(n == 0 ? EIO : errno);
         p += n;
         offset += static_cast<std::uint64_t>(n);
         count -= static_cast<std::size_t>(n);
@@ -147,27 +200,30 @@ bool DatIoRead(DatIoFile* file, std::uint64_t offset, void* buffer, std::size_t 
 }
 
 bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const void* tail,
-                  std::size_t tailSize) {
+                  std::size_t tailSize, const char* backup) {
     struct stat st;
-    if (!file || file->fd < 0 || !path || fstat(file->fd, &st) != 0)
-        return false;
-    std::string target = TargetPath(path);
-    std::string temp = target + kDatIoTempMarker + "XXXXXX";
+    if (fstat(file->fd, &st) != 0)
+        return Failed();
+    const std::string target = TargetPath(path);
+    // A temporary file an interrupted repair of this file left is taken over.
+    const std::string temp =
+        Beside(target, DatIoTempName(target.substr(target.rfind('/') + 1), 0, false));
     if (DatIoFaultAt(DatIoStep::CreateTemp))
         return false;
-    int fd = mkostemp(&temp[0], O_CLOEXEC);
+    unlink(temp.c_str());
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
-        return false;
+        return Failed();
     bool ok = !DatIoFaultAt(DatIoStep::CopyKept) && CopyRange(file->fd, fd, keep);
     ok = ok && !DatIoFaultAt(DatIoStep::WriteTail) && WriteAll(fd, tail, tailSize);
-    ok = ok && !DatIoFaultAt(DatIoStep::Flush) && fsync(fd) == 0;
-    ok = ok && !DatIoFaultAt(DatIoStep::KeepAttributes) && fchmod(fd, st.st_mode & 07777) == 0;
-    // The owner is kept when we may (running as root); otherwise it is ours anyway.
-    if (ok && geteuid() == 0 && fchown(fd, st.st_uid, st.st_gid) != 0)
-        ok = false;
-    bool closed = close(fd) == 0;
+    ok = ok && !DatIoFaultAt(DatIoStep::Flush) && (fsync(fd) == 0 || Failed());
+    ok = ok && !DatIoFaultAt(DatIoStep::KeepAttributes) && KeepIdentity(fd, st);
+    const bool closed = close(fd) == 0 || Failed();
     ok = ok && !DatIoFaultAt(DatIoStep::CloseTemp) && closed;
-    ok = ok && !DatIoFaultAt(DatIoStep::Replace) && rename(temp.c_str(), target.c_str()) == 0;
+    ok = ok && (!backup || (!DatIoFaultAt(DatIoStep::Backup) &&
+                            MakeBackup(file->fd, target, backup, st.st_size)));
+    ok = ok && !DatIoFaultAt(DatIoStep::Replace) &&
+         (rename(temp.c_str(), target.c_str()) == 0 || Failed());
     if (!ok) {
         unlink(temp.c_str());
         return false;

@@ -3,9 +3,12 @@
 
 #include <cstdint>
 
-DatOutcome ProcessDatFile(const char* path, RepairQuestion ask, void* context) {
+DatOutcome ProcessDatFile(const char* path, RepairQuestion ask, void* context,
+                          const DatRepairOptions& options, DatFacts* facts) {
+    DatFacts ignored;
+    DatFacts& f = facts ? *facts : ignored;
     const auto text = reinterpret_cast<std::uintptr_t>(path);
-    int result = VerifyDatFile(path);
+    const int result = VerifyDatFile(path, &f);
     if (result > 0) {
         AppendReport(kReportOk, text, 1);
         return DatOutcome::Ok;
@@ -16,13 +19,20 @@ DatOutcome ProcessDatFile(const char* path, RepairQuestion ask, void* context) {
     }
     if (!ask || !ask(context, path))
         return DatOutcome::Declined;
-    RepairDatFile(path);
+    const bool replaced = RepairDatFile(path, options, &f);
+    if (options.dryRun) {
+        AppendReport(replaced ? kReportWouldRepair : kReportRepairFailed, text, 1);
+        return replaced ? DatOutcome::WouldRepair : DatOutcome::RepairFailed;
+    }
     // Only a matching checksum is a success: -1 after a repair means the file
     // could not even be read again.
-    if (VerifyDatFile(path) == 1) {
+    DatFacts again;
+    if (VerifyDatFile(path, &again) == 1) {
         AppendReport(kReportRepaired, text, 1);
         return DatOutcome::Repaired;
     }
+    if (f.error.empty())
+        f.error = again.error;
     AppendReport(kReportRepairFailed, text, 1);
     return DatOutcome::RepairFailed;
 }

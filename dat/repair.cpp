@@ -172,11 +172,9 @@ struct RepairPlan {
 // 16-bit field cannot hold.
 bool PlanRepair(DatIoFile* file, RepairPlan* plan) {
     std::uint64_t size = 0;
-    unsigned char footer[kDatFooterSize];
-    DatFooter parsed;
-    if (!DatIoSize(file, &size) || size < kDatFooterSize + 1 ||
-        !DatIoRead(file, size - kDatFooterSize, footer, sizeof footer) ||
-        !ParseDatFooter(footer, &parsed))
+    DatFooter footer;
+    std::vector<unsigned char> last;
+    if (!ReadDatFooter(file, &size, &footer, last) || size < kDatFooterSize + 1)
         return false;
 
     std::int64_t start = FindTrailerStart(file, size);
@@ -223,20 +221,36 @@ bool PlanRepair(DatIoFile* file, RepairPlan* plan) {
 } // namespace
 
 void RepairDatFile(const char* path) {
-    DatIoFile* file = DatIoOpen(path, DatIoMode::Write);
-    const bool writable = file != nullptr;
+    DatFacts ignored;
+    RepairDatFile(path, DatRepairOptions(), &ignored);
+}
+
+bool RepairDatFile(const char* path, const DatRepairOptions& options, DatFacts* facts) {
+    DatIoHandle file = DatIoOpen(path, DatIoMode::Write);
+    const std::string refused = DatIoLastError();
     // A file we may not write still gets its report lines, so the user sees
     // what the repair would have written.
-    if (!writable)
-        file = DatIoOpen(path, DatIoMode::Peek);
     if (!file)
-        return;
+        file = DatIoOpen(path, DatIoMode::Peek);
     RepairPlan plan;
-    if (PlanRepair(file, &plan)) {
-        AppendReport(kReportNewPointer, plan.newPointer, 0);
-        AppendReport(kReportNewChecksum, plan.newChecksum, 0);
-        if (writable && !plan.unchanged)
-            DatIoReplace(file, path, plan.keep, plan.tail.data(), plan.tail.size());
+    if (!file || !PlanRepair(file.get(), &plan)) {
+        facts->error = refused.empty() ? DatIoLastError() : refused;
+        return false;
     }
-    DatIoClose(file);
+    facts->newPointer = plan.newPointer;
+    facts->newChecksum = plan.newChecksum;
+    AppendReport(kReportNewPointer, plan.newPointer, 0);
+    AppendReport(kReportNewChecksum, plan.newChecksum, 0);
+    facts->error = refused;
+    if (!refused.empty() || options.dryRun || plan.unchanged)
+        return refused.empty();
+    const std::string backup =
+        options.backupSuffix ? std::string(path) + "." + options.backupSuffix : std::string();
+    if (!DatIoReplace(file.get(), path, plan.keep, plan.tail.data(), plan.tail.size(),
+                      options.backupSuffix ? backup.c_str() : nullptr)) {
+        facts->error = DatIoLastError();
+        return false;
+    }
+    facts->backup = backup;
+    return true;
 }

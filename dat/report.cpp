@@ -1,5 +1,7 @@
 #include "dat/report.h"
 
+#include <cstring>
+
 namespace {
 
 thread_local ReportSink t_sink = nullptr;
@@ -30,18 +32,23 @@ void SetReportSink(ReportSink sink, void* context, ReportSink* previousSink,
 
 // Only the first %s or %x takes the argument; anything else after a percent
 // sign is copied as it stands, so no format can read beyond its argument.
-std::string FormatReportLine(const char* format, std::uintptr_t argument, int argumentIsText) {
-    std::string line;
+namespace {
+
+void Format(std::string& line, const char* format, std::uintptr_t argument, int argumentIsText) {
+    line.clear();
     if (!format)
-        return line;
-    bool used = false;
-    for (const char* f = format; *f; ++f) {
-        if (*f != '%' || used || (f[1] != 's' && f[1] != 'x')) {
-            line += *f;
-            continue;
-        }
+        return;
+    const char* f = format;
+    // Up to the conversion, and then the rest, as they stand.
+    while ((f = std::strchr(f, '%')) != nullptr && f[1] != 's' && f[1] != 'x')
         ++f;
-        used = true;
+    if (!f) {
+        line.assign(format);
+        return;
+    }
+    line.assign(format, f);
+    ++f;
+    {
         if (*f == 's') {
             const char* text = argumentIsText ? reinterpret_cast<const char*>(argument) : nullptr;
             if (text)
@@ -53,12 +60,22 @@ std::string FormatReportLine(const char* format, std::uintptr_t argument, int ar
             AppendHex(line, static_cast<std::uint32_t>(argument));
         }
     }
+    line.append(f + 1);
+}
+
+} // namespace
+
+std::string FormatReportLine(const char* format, std::uintptr_t argument, int argumentIsText) {
+    std::string line;
+    Format(line, format, argument, argumentIsText);
     return line;
 }
 
 int AppendReport(const char* format, std::uintptr_t argument, int argumentIsText) {
     if (t_sink) {
-        std::string line = FormatReportLine(format, argument, argumentIsText);
+        // Kept for the next line: a folder's worth of reports needs no allocation each.
+        static thread_local std::string line;
+        Format(line, format, argument, argumentIsText);
         t_sink(t_context, line.c_str());
     }
     return 0;

@@ -19,6 +19,8 @@ inline constexpr char kReportFooterDamaged[] =
     "ERROR: Footer of %s is damaged. No chance of repair\r\n";
 inline constexpr char kReportRepaired[] = "File %s repaired successfully!\r\n";
 inline constexpr char kReportRepairFailed[] = "ERROR: File %s failed repair\r\n";
+// The verdict of a dry run whose repair would verify.
+inline constexpr char kReportWouldRepair[] = "File %s would be repaired\r\n";
 // First line of every report.
 inline constexpr char kReportBanner[] =
     "Website for Tidewatch: https://github.com/tidewatch/tidewatch . Email reports to "

@@ -1,12 +1,19 @@
 #include "dat/dat.h"
 #include "dat/dat_footer.h"
-#include "dat/dat_io.h"
 #include "dat/report.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
-bool ParseDatFooter(const unsigned char* bytes, DatFooter* footer) {
+bool ReadDatFooter(DatIoFile* file, std::uint64_t* size, DatFooter* footer,
+                   std::vector<unsigned char>& tail, std::size_t want) {
+    if (!DatIoSize(file, size) || *size < kDatFooterSize)
+        return false;
+    tail.resize(static_cast<std::size_t>(std::min<std::uint64_t>(*size, want)));
+    if (!DatIoRead(file, *size - tail.size(), tail.data(), tail.size()))
+        return false;
+    const unsigned char* bytes = tail.data() + tail.size() - kDatFooterSize;
     if (std::memcmp(bytes, kDatMagic, 4) != 0)
         return false;
     footer->regionLength = static_cast<std::uint16_t>(bytes[4] | bytes[5] << 8);
@@ -15,35 +22,45 @@ bool ParseDatFooter(const unsigned char* bytes, DatFooter* footer) {
     return true;
 }
 
-int VerifyDatFile(const char* path) {
-    AppendReport(kReportVerifying, reinterpret_cast<std::uintptr_t>(path), 1);
+namespace {
 
-    DatIoFile* file = DatIoOpen(path, DatIoMode::Read);
+// What verification reads at first: enough for the footer and a region of
+// the usual size.
+constexpr std::size_t kRegionWithFooter = 4096 + kDatFooterSize;
+
+} // namespace
+
+int VerifyDatFile(const char* path, DatFacts* facts) {
+    DatFacts ignored;
+    DatFacts& f = facts ? *facts : ignored;
+    AppendReport(kReportVerifying, reinterpret_cast<std::uintptr_t>(path), 1);
+    DatIoHandle file = DatIoOpen(path, DatIoMode::Read);
     std::uint64_t size = 0;
-    unsigned char tail[kDatFooterSize];
     DatFooter footer;
-    // A file shorter than a footer has no magic to find.
-    if (!file || !DatIoSize(file, &size) || size < kDatFooterSize ||
-        !DatIoRead(file, size - kDatFooterSize, tail, sizeof tail) ||
-        !ParseDatFooter(tail, &footer)) {
-        DatIoClose(file);
+    // One read brings a small region with the footer; kept for the next file,
+    // so that a folder's worth of files needs no allocation each.
+    static thread_local std::vector<unsigned char> tail;
+    if (!file || !ReadDatFooter(file.get(), &size, &footer, tail, kRegionWithFooter)) {
+        f.error = DatIoLastError();
         return -1;
     }
+    f.pointer = footer.regionLength;
+    f.fileChecksum = footer.storedChecksum;
     AppendReport(kReportPointer, footer.regionLength, 0);
     AppendReport(kReportFileChecksum, footer.storedChecksum, 0);
 
     // A region longer than the bytes in front of the footer cannot match:
     // only the bytes that exist are summed, and the result is 0 whatever
     // they give.
-    std::uint64_t before = size - kDatFooterSize;
-    bool fits = footer.regionLength <= before;
-    std::size_t length = fits ? footer.regionLength : static_cast<std::size_t>(before);
-    std::vector<unsigned char> region(length);
-    bool read = DatIoRead(file, before - length, region.data(), length);
-    DatIoClose(file);
-    if (!read)
+    const std::uint64_t before = size - kDatFooterSize;
+    const bool fits = footer.regionLength <= before;
+    const std::size_t length = fits ? footer.regionLength : static_cast<std::size_t>(before);
+    if (length + kDatFooterSize > tail.size() &&
+        !ReadDatFooter(file.get(), &size, &footer, tail, length + kDatFooterSize)) {
+        f.error = DatIoLastError();
         return 0;
-    std::uint32_t calculated = DatChecksum(region.data(), region.size());
-    AppendReport(kReportCalculatedChecksum, calculated, 0);
-    return fits && calculated == footer.storedChecksum ? 1 : 0;
+    }
+    f.calculatedChecksum = DatChecksum(tail.data() + tail.size() - kDatFooterSize - length, length);
+    AppendReport(kReportCalculatedChecksum, *f.calculatedChecksum, 0);
+    return fits && f.calculatedChecksum == footer.storedChecksum ? 1 : 0;
 }

@@ -139,6 +139,7 @@ std::vector<std::string> DatFileTest::Others() const {
         if (std::find(written_.begin(), written_.end(), name) == written_.end())
             others.push_back(name);
     }
+    std::sort(others.begin(), others.end());
     return others;
 }
 
