@@ -3,6 +3,9 @@
 #include "dat/dat.h"
 #include "dat/report.h"
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
 #include <cstring>
 #include <istream>
 #include <ostream>
@@ -15,67 +18,151 @@
 
 namespace {
 
-const char kUsage[] = "Usage: tidewatch-dat verify FILE...\n"
-                      "       tidewatch-dat repair [--yes|--no] FILE...\n"
+const char kUsage[] = "Usage: tidewatch-dat verify [--json] FILE...\n"
+                      "       tidewatch-dat repair [--yes|--no|--dry-run] [--backup[=SUFFIX]] "
+                      "[--json] FILE...\n"
                       "       tidewatch-dat --help | --version\n";
 
 const char kHelp[] = "\n"
                      "Checks the footer and checksum of the client's .dat files and repairs\n"
                      "damaged ones, writing the same report lines as Tidewatch's DAT repairer.\n"
+                     "A FILE that is a folder stands for every file in it, and in the folders\n"
+                     "below it, whose name ends in .dat in any letter case (links to folders\n"
+                     "are not followed), in sorted order.\n"
                      "\n"
-                     "  verify      report on each FILE, changing nothing\n"
-                     "  repair      report on each FILE and offer to repair every one whose\n"
-                     "              checksum does not match; the question is asked on the\n"
-                     "              terminal, and answered No when there is none\n"
-                     "  --yes       repair without asking\n"
-                     "  --no        answer No for every file\n"
-                     "  --help      show this text\n"
-                     "  --version   show the version\n"
+                     "  verify            report on each file, changing nothing\n"
+                     "  repair            report on each file and offer to repair every one whose\n"
+                     "                    checksum does not match; the question is asked on the\n"
+                     "                    terminal, and answered No when there is none\n"
+                     "  --yes             repair without asking\n"
+                     "  --no              answer No for every file\n"
+                     "  -n, --dry-run     report what each repair would write, writing nothing;\n"
+                     "                    such files count as not ok\n"
+                     "  --backup[=SUFFIX] keep the original of each file a repair changes as\n"
+                     "                    FILE.SUFFIX (FILE.bak)\n"
+                     "  --json            one JSON object per file and line instead of the report\n"
+                     "  --help, --version this text, the version\n"
                      "\n"
                      "A repair is written to a temporary file next to the original, which it\n"
                      "then replaces in one step; a file that cannot be repaired stays as it was.\n"
+                     "Why a file cannot be opened, read or replaced is said on standard error;\n"
+                     "after more than one file, so are the counts. Files dropped onto\n"
+                     "tidewatch-dat.exe are repaired with questions in its window.\n"
                      "\n"
                      "Exit status: 0 when every file ends verified ok, 1 when any does not,\n"
-                     "2 for a usage error.\n";
+                     "2 for a usage error. Examples:\n"
+                     "  tidewatch-dat verify ~/kazaa/db\n"
+                     "  tidewatch-dat repair --dry-run --json data256.dat\n"
+                     "  tidewatch-dat repair --yes --backup data256.dat\n";
 
 enum class Answer { Ask, Yes, No };
 
 struct Run {
-    const DatToolStreams* streams;
-    Answer answer;
+    const DatToolStreams& s;
+    Answer answer = Answer::Ask;
+    DatRepairOptions options;
+    bool json = false;
+    std::string backupSuffix;
+    std::size_t progressShown = 0; // characters of the progress line on the terminal
 };
+
+// Takes the progress line off the terminal before anything else is written.
+void EraseProgress(Run& run) {
+    if (run.progressShown)
+        run.s.err << '\r' << std::string(run.progressShown, ' ') << '\r' << std::flush;
+    run.progressShown = 0;
+}
 
 // Report lines end in CR LF; the tool writes the platform's line end.
 void WriteLine(void* context, const char* line) {
-    const DatToolStreams* streams = static_cast<Run*>(context)->streams;
-    std::size_t length = std::strlen(line);
-    if (length >= 2 && line[length - 2] == '\r' && line[length - 1] == '\n') {
-        streams->out.write(line, static_cast<std::streamsize>(length - 2));
-        streams->out << streams->lineEnd;
-    } else {
-        streams->out << line;
-    }
+    Run& run = *static_cast<Run*>(context);
+    if (run.json)
+        return;
+    EraseProgress(run);
+    static thread_local std::string text;
+    text.assign(line);
+    if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)
+        text.replace(text.size() - 2, 2, run.s.lineEnd);
+    run.s.out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 bool AskOnTerminal(void* context, const char* path) {
-    Run* run = static_cast<Run*>(context);
-    const DatToolStreams& s = *run->streams;
-    if (run->answer != Answer::Ask)
-        return run->answer == Answer::Yes;
-    if (!s.interactive) {
-        s.err << "tidewatch-dat: no terminal to ask whether to repair " << path
-              << "; taking No (use --yes to repair)\n";
+    Run& run = *static_cast<Run*>(context);
+    if (run.answer != Answer::Ask)
+        return run.answer == Answer::Yes;
+    EraseProgress(run);
+    if (!run.s.interactive) {
+        run.s.err << "tidewatch-dat: no terminal to ask whether to repair " << path
+                  << "; taking No (use --yes to repair)\n";
         return false;
     }
-    s.out.flush();
-    s.err << FormatReportLine(kRepairQuestion, reinterpret_cast<std::uintptr_t>(path), 1)
-          << " [y/N] ";
-    s.err.flush();
+    run.s.out.flush();
+    run.s.err << FormatReportLine(kRepairQuestion, reinterpret_cast<std::uintptr_t>(path), 1)
+              << " [y/N] " << std::flush;
     std::string reply;
-    if (!std::getline(s.in, reply))
+    if (!std::getline(run.s.in, reply))
         return false;
     std::string::size_type first = reply.find_first_not_of(" \t");
     return first != std::string::npos && (reply[first] == 'y' || reply[first] == 'Y');
+}
+
+const char* StatusOf(DatOutcome outcome, const DatFacts& facts) {
+    switch (outcome) {
+    case DatOutcome::Ok:
+        return "ok";
+    case DatOutcome::Repaired:
+        return "repaired";
+    case DatOutcome::Declined:
+        return "damaged";
+    case DatOutcome::WouldRepair:
+        return "repairable";
+    case DatOutcome::FooterDamaged:
+        return facts.error.empty() ? "unrepairable" : "unreadable";
+    case DatOutcome::RepairFailed:
+        break;
+    }
+    return "unrepairable";
+}
+
+void WriteJson(const Run& run, const std::string& path, const char* status, const DatFacts& f) {
+    nlohmann::ordered_json line = {{"path", run.s.toUtf8 ? run.s.toUtf8(path) : path},
+                                   {"status", status}};
+    const std::pair<const char*, const std::optional<std::uint32_t>&> numbers[] = {
+        {"pointer", f.pointer},
+        {"file_checksum", f.fileChecksum},
+        {"calculated_checksum", f.calculatedChecksum},
+        {"new_pointer", f.newPointer},
+        {"new_checksum", f.newChecksum}};
+    for (const auto& n : numbers)
+        if (n.second)
+            line[n.first] = *n.second;
+    if (!f.backup.empty())
+        line["backup"] = run.s.toUtf8 ? run.s.toUtf8(f.backup) : f.backup;
+    if (!f.error.empty())
+        line["error"] = f.error;
+    run.s.out << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+}
+
+bool EndsInDat(const std::string& name) {
+    static const char kDat[] = ".dat";
+    if (name.size() < 4)
+        return false;
+    for (std::size_t i = 0; i < 4; ++i)
+        if ((name[name.size() - 4 + i] | 0x20) != kDat[i])
+            return false;
+    return true;
+}
+
+void FindDatFiles(const std::string& folder, char separator, std::vector<std::string>& found) {
+    std::vector<std::pair<std::string, bool>> entries;
+    ReadFolder(folder, &entries);
+    const std::string prefix = folder.back() == separator ? folder : folder + separator;
+    for (const auto& entry : entries) {
+        if (entry.second)
+            FindDatFiles(prefix + entry.first, separator, found);
+        else if (EndsInDat(entry.first))
+            found.push_back(prefix + entry.first);
+    }
 }
 
 int UsageError(const DatToolStreams& s, const std::string& message) {
@@ -88,7 +175,7 @@ int UsageError(const DatToolStreams& s, const std::string& message) {
 int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams) {
     if (argc < 2)
         return UsageError(streams, "no command given");
-    std::string command = argv[1];
+    const std::string command = argv[1];
     if (command == "--help" || command == "-h") {
         streams.out << kUsage << kHelp;
         return 0;
@@ -100,49 +187,102 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
     if (command != "verify" && command != "repair")
         return UsageError(streams, "unknown command '" + command + "'");
 
-    Run run{&streams, Answer::Ask};
-    std::vector<const char*> files;
+    Run run{streams};
+    std::vector<std::string> names;
     bool optionsDone = false;
     for (int i = 2; i < argc; ++i) {
-        std::string arg = argv[i];
+        const std::string arg = argv[i];
+        const bool repair = command == "repair";
         if (optionsDone || arg.empty() || arg[0] != '-' || arg == "-") {
-            files.push_back(argv[i]);
+            names.push_back(arg);
         } else if (arg == "--") {
             optionsDone = true;
         } else if (arg == "--help" || arg == "-h") {
             streams.out << kUsage << kHelp;
             return 0;
-        } else if ((arg == "--yes" || arg == "--no") && command == "repair") {
-            Answer wanted = arg == "--yes" ? Answer::Yes : Answer::No;
+        } else if (arg == "--json") {
+            run.json = true;
+        } else if (repair && (arg == "--dry-run" || arg == "-n")) {
+            run.options.dryRun = true;
+        } else if (repair && (arg == "--yes" || arg == "--no")) {
+            const Answer wanted = arg == "--yes" ? Answer::Yes : Answer::No;
             if (run.answer != Answer::Ask && run.answer != wanted)
                 return UsageError(streams, "--yes and --no exclude each other");
             run.answer = wanted;
+        } else if (repair && (arg == "--backup" || arg.compare(0, 9, "--backup=") == 0)) {
+            run.backupSuffix = arg.size() > 9 ? arg.substr(9) : "bak";
         } else {
             return UsageError(streams, "unknown option '" + arg + "' for " + command);
         }
     }
-    if (files.empty())
+    if (names.empty())
         return UsageError(streams, "no FILE given");
+    if (run.options.dryRun && run.answer == Answer::No)
+        return UsageError(streams, "--dry-run and --no exclude each other");
+    if (run.options.dryRun)
+        run.answer = Answer::Yes; // nothing is written, so nothing is asked
+    if (!run.backupSuffix.empty())
+        run.options.backupSuffix = run.backupSuffix.c_str();
+
+    bool allOk = true;
+    std::vector<std::string> files;
+    for (const std::string& name : names) {
+        if (KindOf(name) != PathKind::Folder) {
+            files.push_back(name);
+            continue;
+        }
+        std::vector<std::string> found;
+        FindDatFiles(name, streams.separator, found);
+        std::sort(found.begin(), found.end());
+        if (found.empty()) {
+            streams.err << "tidewatch-dat: " << name << ": no .dat files in this folder\n";
+            allOk = false;
+        }
+        files.insert(files.end(), found.begin(), found.end());
+    }
 
     ReportSink previousSink = nullptr;
     void* previousContext = nullptr;
     SetReportSink(WriteLine, &run, &previousSink, &previousContext);
-    bool allOk = true;
-    for (const char* path : files) {
-        if (command == "verify") {
-            int result = VerifyDatFile(path);
-            const auto text = reinterpret_cast<std::uintptr_t>(path);
-            if (result > 0)
-                AppendReport(kReportOk, text, 1);
-            else if (result < 0)
-                AppendReport(kReportFooterDamaged, text, 1);
-            allOk = allOk && result == 1;
-        } else {
-            DatOutcome outcome = ProcessDatFile(path, AskOnTerminal, &run);
-            allOk = allOk && (outcome == DatOutcome::Ok || outcome == DatOutcome::Repaired);
+    const char* const kinds[] = {"ok",         "repaired",     "damaged",
+                                 "repairable", "unrepairable", "unreadable"};
+    std::size_t counts[6] = {};
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string& path = files[i];
+        if (streams.errIsTerminal && files.size() > 20) {
+            EraseProgress(run);
+            const std::string line =
+                std::to_string(i + 1) + " of " + std::to_string(files.size()) + ": " + path;
+            streams.err << line << std::flush;
+            run.progressShown = line.size();
         }
+        DatFacts facts;
+        const DatOutcome outcome = ProcessDatFile(
+            path.c_str(), command == "repair" ? AskOnTerminal : nullptr, &run, run.options, &facts);
+        const char* status = StatusOf(outcome, facts);
+        ++counts[std::find_if(kinds, kinds + 6,
+                              [&](const char* k) { return !std::strcmp(k, status); }) -
+                 kinds];
+        allOk = allOk && (outcome == DatOutcome::Ok || outcome == DatOutcome::Repaired);
+        if (!facts.error.empty()) {
+            EraseProgress(run);
+            streams.err << "tidewatch-dat: " << path << ": " << facts.error << "\n";
+        }
+        if (run.json)
+            WriteJson(run, path, status, facts);
     }
+    EraseProgress(run);
     streams.out.flush();
     SetReportSink(previousSink, previousContext);
+    if (files.size() > 1) {
+        streams.err << files.size() << " files:";
+        const char* comma = "";
+        for (int k = 0; k < 6; ++k)
+            if (counts[k]) {
+                streams.err << comma << ' ' << counts[k] << ' ' << kinds[k];
+                comma = ",";
+            }
+        streams.err << "\n";
+    }
     return allOk ? 0 : 1;
 }

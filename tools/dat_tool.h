@@ -1,17 +1,30 @@
 // tidewatch-dat: the DAT repairer from the command line. The program's
-// entry only wires the standard streams and the terminal test to this.
+// entry only wires the standard streams, the terminals and the platform's
+// folders and text to this.
 #pragma once
 
 #include <iosfwd>
+#include <string>
+#include <vector>
 
 struct DatToolStreams {
-    std::ostream& out;   // report lines
-    std::ostream& err;   // messages, usage, the repair question
+    std::ostream& out;   // report lines, or JSON lines
+    std::ostream& err;   // reasons, summary, progress, usage, the repair question
     std::istream& in;    // answers to the question
-    bool interactive;    // whether in is a terminal someone can answer from
+    bool interactive;    // whether answers can be read from `in`
+    bool errIsTerminal;  // whether `err` can show a progress line
     const char* lineEnd; // the platform's line end for report lines
+    char separator;      // between a folder and a name
+    // A path as UTF-8 for JSON (the platform's own text otherwise); null: as it is.
+    std::string (*toUtf8)(const std::string& path);
 };
 
 // Runs the command line argv[1..argc). Returns the exit status: 0 when every
 // file ends verified ok, 1 when any does not, 2 for a usage error.
 int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams);
+
+// The platform's folders: what a path names (a link followed), and a
+// folder's entries with whether each is a folder (a link to one is not).
+enum class PathKind { Missing, File, Folder };
+PathKind KindOf(const std::string& path);
+bool ReadFolder(const std::string& folder, std::vector<std::pair<std::string, bool>>* entries);

@@ -1,6 +1,6 @@
 #!/bin/sh
-# tidewatch-dat from the outside, natively or under Wine (there on the Win32
-# file layer: exclusive open, the read-only attribute, the replace):
+# tidewatch-dat from the outside, natively or under Wine: what its entry
+# wires up (line ends, terminals, standard error, files dropped onto it):
 #   tool_cli.sh native|wine PROGRAM
 set -u
 mode=$1
@@ -45,5 +45,20 @@ cmp -s out.txt expected.txt || { fail "repair output"; diff expected.txt out.txt
 cmp -s junk.dat good.dat || fail "the repaired file is not the intact one"
 cmp -s ro.dat original.dat || fail "the read-only file changed"
 [ "$(ls | wc -l)" = 7 ] || fail "files left beside: $(ls)"
+
+run verify missing.dat /dev/null > out.txt 2> err.txt; rc=$?
+[ $rc = 1 ] || fail "verify of a missing file and a device: exit $rc, expected 1"
+grep -q '^tidewatch-dat: missing.dat: .' err.txt || fail "no reason for a missing file: $(cat err.txt)"
+grep -q '^tidewatch-dat: /dev/null: Not a regular file' err.txt || fail "no reason for a device"
+
+if [ "$mode" = wine ]; then
+  # Files and a folder dropped onto the program: repaired, answers from standard input.
+  mkdir dropped
+  cp original.dat dropped/one.dat
+  cp original.dat two.dat
+  printf 'y\ny\n' | run two.dat dropped > out.txt 2> err.txt; rc=$?
+  [ $rc = 0 ] || fail "files dropped onto the program: exit $rc; $(cat err.txt)"
+  cmp -s two.dat good.dat && cmp -s dropped/one.dat good.dat || fail "dropped files not repaired"
+fi
 [ $status = 0 ] && echo "tidewatch-dat ($mode): all checks passed"
 exit $status

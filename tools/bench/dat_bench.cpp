@@ -1,7 +1,9 @@
-// Checksum against zlib's crc32 over the same buffer, and the repair of a
-// large file against one plain read of it.
+// Checksum against zlib's crc32 over the same buffer, the repair of a large
+// file against one plain read of it, and tidewatch-dat's verification of a
+// folder against opening each file and reading what verification needs.
 #include "dat/dat.h"
 #include "dat/dat_io.h"
+#include "tools/dat_tool.h"
 
 #include <benchmark/benchmark.h>
 #include <zlib.h>
@@ -15,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -104,13 +107,12 @@ void BM_ReadLarge(benchmark::State& state) {
     large.Reset();
     std::vector<unsigned char> buffer(1u << 20);
     for (auto _ : state) {
-        DatIoFile* file = DatIoOpen(large.Work().c_str(), DatIoMode::Read);
+        DatIoHandle file = DatIoOpen(large.Work().c_str(), DatIoMode::Read);
         std::uint64_t size = 0;
-        DatIoSize(file, &size);
+        DatIoSize(file.get(), &size);
         for (std::uint64_t at = 0; at < size; at += buffer.size())
-            DatIoRead(file, at, buffer.data(),
+            DatIoRead(file.get(), at, buffer.data(),
                       static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - at)));
-        DatIoClose(file);
         benchmark::DoNotOptimize(buffer.data());
     }
     state.SetBytesProcessed(state.iterations() * std::int64_t(kLargeSize));
@@ -148,6 +150,75 @@ void BM_ShrinkLarge(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ShrinkLarge)->Unit(benchmark::kMillisecond);
+
+// A folder of 1000 files of 100 KiB, each with a footer over its last
+// 4096 bytes; every tenth has a wrong checksum.
+constexpr int kFolderFiles = 1000;
+constexpr std::size_t kFileSize = 100 * 1024 - 10;
+constexpr std::uint32_t kRegion = 4096;
+
+const std::string& Folder() {
+    static const std::string folder = [] {
+        const fs::path path =
+            fs::temp_directory_path() / ("tidewatch-bench-folder-" + std::to_string(getpid()));
+        fs::create_directories(path);
+        auto bytes = RandomBytes(kFileSize + 10, 3);
+        for (int i = 0; i < kFolderFiles; ++i) {
+            bytes[i % kFileSize] ^= 1;
+            std::uint32_t sum = DatChecksum(&bytes[kFileSize - kRegion], kRegion) + (i % 10 == 0);
+            const unsigned char footer[] = {'K',
+                                            'A',
+                                            'Z',
+                                            'A',
+                                            kRegion & 0xFF,
+                                            kRegion >> 8,
+                                            static_cast<unsigned char>(sum),
+                                            static_cast<unsigned char>(sum >> 8),
+                                            static_cast<unsigned char>(sum >> 16),
+                                            static_cast<unsigned char>(sum >> 24)};
+            std::memcpy(&bytes[kFileSize], footer, 10);
+            std::ofstream(path / ("file" + std::to_string(1000 + i) + ".dat"), std::ios::binary)
+                .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        }
+        std::atexit([] { fs::remove_all(Folder()); });
+        return path.string();
+    }();
+    return folder;
+}
+
+void BM_VerifyFolder(benchmark::State& state) {
+    const std::string folder = Folder();
+    const char* argv[] = {"tidewatch-dat", "verify", folder.c_str()};
+    for (auto _ : state) {
+        std::ofstream out("/dev/null"); // as `tidewatch-dat verify DIR > /dev/null`
+        std::ostringstream err;
+        std::istringstream in;
+        const DatToolStreams streams{out, err, in, false, false, "\n", '/', nullptr};
+        if (RunDatTool(3, argv, streams) != 1 || err.str() != "1000 files: 900 ok, 100 damaged\n")
+            state.SkipWithError("the folder was not verified as it should");
+    }
+}
+BENCHMARK(BM_VerifyFolder)->Unit(benchmark::kMillisecond);
+
+// The yardstick: open each file, read its footer and region, close it.
+void BM_ReadFolder(benchmark::State& state) {
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(Folder()))
+        files.push_back(entry.path().string());
+    std::vector<unsigned char> buffer(kRegion + 10);
+    for (auto _ : state) {
+        for (const std::string& file : files) {
+            int fd = open(file.c_str(), O_RDONLY);
+            const off_t size = lseek(fd, 0, SEEK_END);
+            if (pread(fd, &buffer[kRegion], 10, size - 10) != 10 ||
+                pread(fd, buffer.data(), kRegion, size - 10 - kRegion) != kRegion)
+                state.SkipWithError("cannot read");
+            close(fd);
+        }
+        benchmark::DoNotOptimize(buffer.data());
+    }
+}
+BENCHMARK(BM_ReadFolder)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -1,0 +1,62 @@
+// What tidewatch-dat needs of the platform's folders (see dat_tool.h).
+#include "tools/dat_tool.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+PathKind KindOf(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return PathKind::Missing;
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? PathKind::Folder : PathKind::File;
+}
+
+bool ReadFolder(const std::string& folder, std::vector<std::pair<std::string, bool>>* entries) {
+    WIN32_FIND_DATAA found;
+    const char* separator = folder.back() == '\\' || folder.back() == '/' ? "" : "\\";
+    HANDLE find = FindFirstFileA((folder + separator + "*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    do {
+        const std::string name = found.cFileName;
+        const DWORD a = found.dwFileAttributes;
+        // A junction or link to a folder is not followed.
+        if (name != "." && name != ".." &&
+            !((a & FILE_ATTRIBUTE_DIRECTORY) && (a & FILE_ATTRIBUTE_REPARSE_POINT)))
+            entries->push_back({name, (a & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    return true;
+}
+
+#else
+#include <dirent.h>
+#include <sys/stat.h>
+
+PathKind KindOf(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return PathKind::Missing;
+    return S_ISDIR(st.st_mode) ? PathKind::Folder : PathKind::File;
+}
+
+bool ReadFolder(const std::string& folder, std::vector<std::pair<std::string, bool>>* entries) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return false;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        struct stat st;
+        // A link to a folder is no folder here, and is not followed.
+        if (name == "." || name == "..")
+            continue;
+        if (entry->d_type != DT_UNKNOWN)
+            entries->push_back({name, entry->d_type == DT_DIR});
+        else if (lstat((folder + "/" + name).c_str(), &st) == 0)
+            entries->push_back({name, S_ISDIR(st.st_mode)});
+    }
+    closedir(dir);
+    return true;
+}
+
+#endif
