@@ -9,8 +9,6 @@
 #include "dat/dat_io.h"
 
 inline constexpr std::size_t kDatFooterSize = 10;
-inline constexpr char kDatMagic[] = "KAZA";
-inline constexpr std::uint32_t kDatMaxRegion = 0xFFFF;
 
 struct DatFooter {
     std::uint16_t regionLength;

@@ -10,6 +10,8 @@
 namespace {
 
 constexpr std::uint64_t kBlock = 1000;
+// The largest region length the footer's 16 bits hold.
+constexpr std::uint64_t kDatMaxRegion = 0xFFFF;
 // Files shorter than this have no end-aligned block before the footer's.
 constexpr std::uint64_t kSmallFile = 2 * kBlock;
 constexpr std::size_t kWindow = 64 * 1024;

@@ -18,9 +18,6 @@ using OpenFileDialog = BOOL (*)(OPENFILENAMEA* request, DWORD* error);
 // the job has ended early.
 DWORD RunRepairJob(OpenFileDialog openDialog);
 
-// Room the job gives the open-file dialog for its list.
-inline constexpr DWORD kSelectionCapacity = 64 * 1024;
-
 // The report dialog's creation parameter. names is the open-file dialog's
 // selection list (see dat/selection.h); isSingle is 1 when it names exactly
 // one file. Both stay the caller's and must outlive the dialog's

@@ -11,6 +11,9 @@
 
 namespace {
 
+// Room the job gives the open-file dialog for its list.
+constexpr DWORD kSelectionCapacity = 64 * 1024;
+
 constexpr char kFilter[] = "DAT files\0*.dat\0"; // and the array's own zero ends the list
 static_assert(sizeof kFilter == 17, "the filter block is 17 bytes");
 

@@ -6,6 +6,16 @@
 #include <cstring>
 #include <vector>
 
+namespace {
+
+constexpr char kDatMagic[] = "KAZA";
+
+// What verification reads at first: enough for the footer and a region of
+// the usual size.
+constexpr std::size_t kRegionWithFooter = 4096 + kDatFooterSize;
+
+} // namespace
+
 bool ReadDatFooter(DatIoFile* file, std::uint64_t* size, DatFooter* footer,
                    std::vector<unsigned char>& tail, std::size_t want) {
     if (!DatIoSize(file, size) || *size < kDatFooterSize)
@@ -21,14 +31,6 @@ bool ReadDatFooter(DatIoFile* file, std::uint64_t* size, DatFooter* footer,
                              std::uint32_t(bytes[8]) << 16 | std::uint32_t(bytes[9]) << 24;
     return true;
 }
-
-namespace {
-
-// What verification reads at first: enough for the footer and a region of
-// the usual size.
-constexpr std::size_t kRegionWithFooter = 4096 + kDatFooterSize;
-
-} // namespace
 
 int VerifyDatFile(const char* path, DatFacts* facts) {
     DatFacts ignored;
