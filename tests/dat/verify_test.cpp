@@ -1,14 +1,66 @@
+// The checksum, the report's lines, the verification of a file, and a
+// repair that cannot verify again (other verdicts: tool_cli.sh, e2e_test).
 #include "dat/dat.h"
 #include "dat/dat_io.h"
+#include "dat/report.h"
 #include "tests/dat/dat_test_util.h"
+
+#include <memory>
+#include <random>
+#include <thread>
 
 namespace {
 
-using Lines = std::vector<std::string>;
+TEST(DatChecksum, KnownValuesOfTheDefinition) {
+    EXPECT_EQ(DatChecksum("", 0), 0xFFFFFFFFu) << "no bytes leave the register as started";
+    EXPECT_EQ(DatChecksum("abc", 3), 0xCADBBE3Du);
+    EXPECT_EQ(DatChecksum("123456789", 9), 0x340BC6D9u);
+}
 
-// abc, "KAZA", 03 00, 3D BE DB CA
-Bytes AbcFile() {
-    return Concat({ToBytes("abc"), Footer(3, 0xCADBBE3D)});
+// The fast paths (sixteen bytes per table step, carry-less folding where the
+// processor has it) against one table step per byte, over every length
+// around the block sizes and at every alignment, whole and in pieces.
+TEST(DatChecksum, EqualsTheBytewiseDefinitionOnRandomBuffers) {
+    std::mt19937 random(20261206);
+    Bytes buffer(70000);
+    for (auto& b : buffer)
+        b = static_cast<unsigned char>(random());
+    for (std::size_t length = 0; length <= 300; ++length)
+        for (std::size_t offset = 0; offset < 17; ++offset)
+            ASSERT_EQ(DatChecksum(&buffer[offset], length),
+                      BytewiseChecksum(buffer, offset, length))
+                << "length " << length << ", offset " << offset;
+    for (std::size_t length : {1023u, 4096u, 65535u, 69999u})
+        EXPECT_EQ(DatChecksum(&buffer[1], length), BytewiseChecksum(buffer, 1, length)) << length;
+    const std::uint32_t whole = DatChecksum(buffer.data(), 5000);
+    for (int round = 0; round < 200; ++round) {
+        std::uint32_t reg = kDatChecksumStart;
+        for (std::size_t at = 0, piece; at < 5000; at += piece) {
+            piece = std::min<std::size_t>(random() % 300, 5000 - at);
+            reg = DatChecksumUpdate(reg, &buffer[at], piece);
+        }
+        ASSERT_EQ(reg, whole) << "round " << round;
+    }
+}
+
+TEST(AppendReport, EachThreadHasItsOwnRestorableSink) {
+    ReportCapture outer;
+    {
+        ReportCapture inner;
+        std::vector<std::string> other;
+        std::thread worker([&] {
+            AppendReport(kReportPointer, 1, 0); // no sink: dropped
+            ReportCapture own;
+            AppendReport(kReportPointer, 2, 0);
+            other = own.lines;
+        });
+        worker.join();
+        EXPECT_EQ(0, AppendReport(kReportPointer, 3, 0));
+        EXPECT_EQ(other, std::vector<std::string>{"Pointer: 2\r\n"});
+        EXPECT_EQ(inner.lines, std::vector<std::string>{"Pointer: 3\r\n"});
+    }
+    AppendReport(kReportPointer, 4, 0);
+    EXPECT_EQ(outer.lines, std::vector<std::string>{"Pointer: 4\r\n"});
 }
 
 class Verify : public DatFileTest {
@@ -21,8 +73,10 @@ class Verify : public DatFileTest {
 };
 
 TEST_F(Verify, ResultAndLinesForEachKindOfFile) {
-    const Bytes abc = AbcFile();
+    const Bytes abc = Concat({ToBytes("abc"), Footer(3, 0xCADBBE3D)}); // KAZA 03 00 3D BE DB CA
     Bytes changed = abc, kazb = abc;
+    const Bytes front = Concat({ToBytes("not counted"), abc}),
+                longer = Concat({ToBytes("abc"), Footer(4, 0xCADBBE3D)});
     changed[1] ^= 0x20;
     kazb[6] = 'B';
     const struct {
@@ -32,24 +86,18 @@ TEST_F(Verify, ResultAndLinesForEachKindOfFile) {
         Lines lines; // after "Verifying"
     } cases[] = {
         {"empty.dat", Footer(0, 0xFFFFFFFF), 1, {"0", "ffffffff", "ffffffff"}},
-        {"abc.dat", AbcFile(), 1, {"3", "cadbbe3d", "cadbbe3d"}},
+        {"abc.dat", abc, 1, {"3", "cadbbe3d", "cadbbe3d"}},
         {"changed.dat", changed, 0, {"3", "cadbbe3d", Hex(BytewiseChecksum(changed, 0, 3))}},
-        {"front.dat",
-         Concat({ToBytes("not counted"), AbcFile()}),
-         1,
-         {"3", "cadbbe3d", "cadbbe3d"}},
+        {"front.dat", front, 1, {"3", "cadbbe3d", "cadbbe3d"}},
         // A region longer than the data: only the bytes that exist are summed.
-        {"long.dat",
-         Concat({ToBytes("abc"), Footer(4, 0xCADBBE3D)}),
-         0,
-         {"4", "cadbbe3d", "cadbbe3d"}},
+        {"long.dat", longer, 0, {"4", "cadbbe3d", "cadbbe3d"}},
         {"longest.dat", Footer(0xFFFF, 0xFFFFFFFF), 0, {"ffff", "ffffffff", "ffffffff"}},
         {"kazb.dat", kazb, -1, {}},
-        {"short.dat", Bytes(abc.end() - 9, abc.end()), -1, {}},
-    };
+        {"short.dat", Bytes(abc.end() - 9, abc.end()), -1, {}}};
     for (const auto& c : cases) {
         const std::string path = Write(c.name, c.file);
         EXPECT_EQ(c.result, Run(path)) << c.name;
+        EXPECT_TRUE(DatIoOpen(path.c_str(), DatIoMode::Write)) << c.name << " is held still";
         Lines expected = {"Verifying " + path + "...\r\n"};
         if (!c.lines.empty())
             expected.insert(expected.end(), {"Pointer: " + c.lines[0] + "\r\n",
@@ -58,23 +106,31 @@ TEST_F(Verify, ResultAndLinesForEachKindOfFile) {
         EXPECT_EQ(expected, capture_.lines) << c.name;
         EXPECT_EQ(c.file, Read(path)) << c.name;
     }
-}
-
-TEST_F(Verify, MissingFolderOrHeldFileCannotBeRead) {
-    const std::string held = Write("held.dat", AbcFile());
-    OtherHolder holder(held);
+    // A missing file, a folder, a file held by another program.
+    OtherHolder holder(Write("held.dat", abc));
     ASSERT_TRUE(holder.Holding());
-    for (const std::string& path : {PathOf("missing.dat"), folder_, held}) {
+    for (const std::string& path : {PathOf("missing.dat"), folder_, PathOf("held.dat")}) {
         EXPECT_EQ(-1, Run(path)) << path;
         EXPECT_EQ(1u, capture_.lines.size()) << path;
     }
 }
 
-TEST_F(Verify, LeavesTheFileClosed) {
-    const std::string path = Write("twice.dat", AbcFile());
-    EXPECT_EQ(1, Run(path));
-    EXPECT_EQ(1, Run(path)) << "a second verification opens it again";
-    EXPECT_TRUE(DatIoOpen(path.c_str(), DatIoMode::Write)) << "still held";
+std::unique_ptr<OtherHolder> g_holder;
+
+// Another program takes the file while the question is open.
+bool YesAndTaken(void*, const char* path) {
+    g_holder.reset(new OtherHolder(path));
+    return true;
+}
+
+// A file that cannot be read again has not been repaired: -1 is no success.
+TEST_F(Verify, AFileTakenWhileTheQuestionIsOpenFailsRepair) {
+    const std::string path = Write("taken.dat", DamagedSong());
+    EXPECT_EQ(DatOutcome::RepairFailed, ProcessDatFile(path.c_str(), YesAndTaken, nullptr));
+    ASSERT_TRUE(g_holder && g_holder->Holding());
+    g_holder.reset();
+    EXPECT_EQ("ERROR: File " + path + " failed repair\r\n", capture_.lines.back());
+    EXPECT_EQ(DamagedSong(), Read(path));
 }
 
 } // namespace

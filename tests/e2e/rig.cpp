@@ -5,52 +5,6 @@
 #include <cstdio>
 #include <fstream>
 
-std::string WinPath(std::string path) {
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return "Z:" + path;
-}
-
-std::string StandinExe() {
-    return WinPath(TW_STANDIN_EXE);
-}
-
-std::string StandinLogPath() {
-    char temp[MAX_PATH] = "";
-    GetTempPathA(sizeof temp, temp);
-    return std::string(temp) + "tw-standin-" + std::to_string(GetCurrentProcessId()) + ".log";
-}
-
-Program::Program(const std::string& commandLine) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    std::string line = commandLine;
-    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &info)) {
-        CloseHandle(info.hThread);
-        process = info.hProcess;
-        pid = info.dwProcessId;
-    }
-}
-
-Program::~Program() {
-    if (process) {
-        TerminateProcess(process, 99);
-        WaitForSingleObject(process, 5000);
-        CloseHandle(process);
-    }
-}
-
-int Program::Exit(DWORD ms) {
-    DWORD code = 0;
-    if (!process || !PollUntil(ms, [&] { return WaitForSingleObject(process, 0) == 0; }))
-        return -1;
-    GetExitCodeProcess(process, &code);
-    return static_cast<int>(code);
-}
-
 namespace {
 
 const std::function<bool()>* s_watch;
@@ -60,6 +14,26 @@ VOID CALLBACK Watch(HWND, UINT, UINT_PTR timer, DWORD) {
         s_watch = nullptr;
         KillTimer(nullptr, timer);
     }
+}
+
+std::string LogPath() {
+    char temp[MAX_PATH] = "";
+    GetTempPathA(sizeof temp, temp);
+    return std::string(temp) + "tw-standin-" + std::to_string(GetCurrentProcessId()) + ".log";
+}
+
+std::vector<std::string> LogLines() {
+    std::vector<std::string> lines;
+    std::ifstream in(LogPath());
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+void End(HANDLE process) {
+    TerminateProcess(process, 99);
+    WaitForSingleObject(process, 5000);
+    CloseHandle(process);
 }
 
 } // namespace
@@ -72,37 +46,68 @@ void WhileModal(const std::function<bool()>& watch, const std::function<void()>&
     s_watch = nullptr;
 }
 
+Program::Program(std::string commandLine) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &info)) {
+        CloseHandle(info.hThread);
+        process = info.hProcess;
+        pid = info.dwProcessId;
+    }
+}
+
+Program::~Program() {
+    if (process)
+        End(process);
+}
+
+int Program::Exit(DWORD ms) {
+    DWORD code = 0;
+    if (!PollUntil(ms, [&] { return WaitForSingleObject(process, 0) == 0; }))
+        return -1;
+    GetExitCodeProcess(process, &code);
+    return static_cast<int>(code);
+}
+
+void RegisterClient(const std::string& key, const char* name, const std::string& data) {
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.substr(0, key.rfind('\\')).c_str());
+    HKEY handle = nullptr;
+    if (!data.empty() && !RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE,
+                                          nullptr, &handle, nullptr)) {
+        RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                       static_cast<DWORD>(data.size()));
+        RegCloseKey(handle);
+    }
+}
+
+std::string WinPath(std::string path) {
+    for (char& c : path)
+        c = c == '/' ? '\\' : c;
+    return "Z:" + path;
+}
+
+std::string StandinExe() {
+    return WinPath(TW_STANDIN_EXE);
+}
+
 void ConfigureStandin(const char* trees, DWORD delayMs, const char* hang) {
     EndStandin();
-    DeleteFileA(StandinLogPath().c_str());
-    SetEnvironmentVariableA("TW_STANDIN_LOG", StandinLogPath().c_str());
+    DeleteFileA(LogPath().c_str());
+    SetEnvironmentVariableA("TW_STANDIN_LOG", LogPath().c_str());
     SetEnvironmentVariableA("TW_STANDIN_TREES", trees);
     SetEnvironmentVariableA("TW_STANDIN_DELAY", std::to_string(delayMs).c_str());
     SetEnvironmentVariableA("TW_STANDIN_HANG", hang);
 }
 
-namespace {
-
-std::vector<std::string> LogLines() {
-    std::vector<std::string> lines;
-    std::ifstream in(StandinLogPath());
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-} // namespace
-
 void EndStandin() {
     for (const std::string& line : LogLines()) {
         unsigned long pid = 0;
-        if (std::sscanf(line.c_str(), "%*s START pid=%lu", &pid) != 1)
-            continue;
-        if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
-            TerminateProcess(process, 99);
-            WaitForSingleObject(process, 5000);
-            CloseHandle(process);
-        }
+        if (std::sscanf(line.c_str(), "%*s START pid=%lu", &pid) == 1)
+            if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid))
+                End(process);
     }
 }
 
@@ -110,13 +115,11 @@ std::vector<std::string> StandinEvents(std::vector<DWORD>* ticks) {
     std::vector<std::string> events;
     bool ready = false;
     for (const std::string& line : LogLines()) {
-        const std::string::size_type space = line.find(' ');
-        const std::string event = line.substr(space + 1);
-        if (ready) {
+        const std::string event = line.substr(line.find(' ') + 1);
+        if (ready && ticks)
+            ticks->push_back(std::strtoul(line.c_str(), nullptr, 10));
+        if (ready)
             events.push_back(event);
-            if (ticks)
-                ticks->push_back(std::strtoul(line.c_str(), nullptr, 10));
-        }
         ready = ready || event.compare(0, 5, "READY") == 0;
     }
     return events;
@@ -134,10 +137,12 @@ bool WaitStandinLog(const std::string& part, DWORD ms) {
 HWND WaitWindow(const char* cls, const char* title, DWORD ms, bool hidden) {
     HWND found = nullptr;
     PollUntil(ms, [&] {
-        found = FindWindowA(cls, title);
-        return found && (hidden || IsWindowVisible(found));
+        for (found = nullptr; (found = FindWindowExA(nullptr, found, cls, title));)
+            if (hidden || IsWindowVisible(found))
+                return true;
+        return false;
     });
-    return found && (hidden || IsWindowVisible(found)) ? found : nullptr;
+    return found;
 }
 
 bool WaitGone(HWND window, DWORD ms) {
@@ -149,10 +154,9 @@ std::string TextOf(HWND window, int id) {
     DWORD_PTR length = 0;
     SendMessageTimeoutA(target, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
     std::string text(length + 1, '\0');
-    DWORD_PTR got = 0;
     SendMessageTimeoutA(target, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
-                        SMTO_ABORTIFHUNG, 5000, &got);
-    text.resize(got);
+                        SMTO_ABORTIFHUNG, 5000, &length);
+    text.resize(length);
     return text;
 }
 
@@ -163,14 +167,10 @@ void SetTextOf(HWND window, int id, const std::string& text) {
 }
 
 std::string AnswerBox(const char* caption, int button, DWORD ms) {
-    HWND box = nullptr;
-    PollUntil(ms, [&] {
-        box = FindWindowA("#32770", caption);
-        return box && IsWindowVisible(box) && GetDlgItem(box, 0xFFFF);
-    });
+    HWND box = WaitWindow("#32770", caption, ms);
     if (!box || !GetDlgItem(box, 0xFFFF))
-        return "(no box \"" + std::string(caption ? caption : "") + "\")";
-    std::string text = TextOf(box, 0xFFFF);
+        return std::string("(no box \"") + caption + "\")";
+    const std::string text = TextOf(box, 0xFFFF);
     PostMessageA(box, WM_COMMAND, button, 0);
     WaitGone(box);
     return text;
@@ -178,7 +178,7 @@ std::string AnswerBox(const char* caption, int button, DWORD ms) {
 
 // The system's process list carries each thread's times, also for other
 // processes (which GetProcessTimes under Wine does not).
-double CpuMs(DWORD pid, int* threads) {
+double CpuMs(DWORD pid) {
     using Query = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
     static const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
@@ -186,10 +186,8 @@ double CpuMs(DWORD pid, int* threads) {
         LARGE_INTEGER kernel, user, create;
         ULONG rest[10];
     };
-    static_assert(sizeof(Thread) == 64, "SYSTEM_THREAD_INFORMATION");
     std::vector<char> buffer(1 << 20);
-    ULONG length = 0;
-    if (!query || query(SystemProcessInformation, buffer.data(), buffer.size(), &length) != 0)
+    if (query(SystemProcessInformation, buffer.data(), buffer.size(), nullptr) != 0)
         return -1;
     for (const char* p = buffer.data();;) {
         auto* process = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(p);
@@ -198,8 +196,6 @@ double CpuMs(DWORD pid, int* threads) {
             double ms = 0;
             for (ULONG i = 0; i < process->NumberOfThreads; ++i)
                 ms += (thread[i].kernel.QuadPart + thread[i].user.QuadPart) / 10000.0;
-            if (threads)
-                *threads = static_cast<int>(process->NumberOfThreads);
             return ms;
         }
         if (process->NextEntryOffset == 0)

@@ -1,7 +1,7 @@
 // What the Windows tests need to drive other processes: start and end them,
 // wait for their windows, read and answer dialogs, read the stand-in
 // client's log. Every wait polls with a time-out and keeps this thread's
-// messages flowing, so a window of the test's own thread stays alive.
+// messages flowing, so windows of the test's own thread stay alive.
 #pragma once
 
 #include <windows.h>
@@ -10,48 +10,43 @@
 #include <string>
 #include <vector>
 
-// A Unix path as Wine shows it, on drive Z:.
-std::string WinPath(std::string unixPath);
-// The stand-in client (its path set by CMake) and its log.
-std::string StandinExe();
-std::string StandinLogPath();
-
-// Pumps this thread's messages until done() holds or ms pass.
 template <typename F> bool PollUntil(DWORD ms, F done) {
-    const DWORD start = GetTickCount();
-    for (;;) {
+    for (const DWORD start = GetTickCount();;
+         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT)) {
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageA(&msg);
-        }
         if (done())
             return true;
         if (GetTickCount() - start >= ms)
             return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
 }
 
-// Runs fn on this thread; meanwhile its modal loops (a message box, a menu,
-// a dialog) call watch every 20 ms until watch returns true.
+// Runs fn; meanwhile this thread's modal loops (a message box, a menu, a
+// dialog) call watch every 20 ms until it returns true.
 void WhileModal(const std::function<bool()>& watch, const std::function<void()>& fn);
 
-// A program started with this process's environment; ended at destruction.
+// A program started with this process's environment, ended when let go of.
 struct Program {
-    explicit Program(const std::string& commandLine);
+    explicit Program(std::string commandLine);
     ~Program();
-    // Waits for the end; the exit code, or -1 when it still runs after ms.
-    int Exit(DWORD ms = 20000);
+    int Exit(DWORD ms = 20000); // the exit code, or -1 when it still runs
     HANDLE process = nullptr;
     DWORD pid = 0;
 };
 
-// The stand-in started by hand, or by a program under test: its trees
-// and behaviour come from TW_STANDIN_* (see standin.cpp); the log is fresh.
+// A client's registry value under HKEY_LOCAL_MACHINE, written afresh; with
+// no data, the key and its parent are removed.
+void RegisterClient(const std::string& key, const char* name, const std::string& data);
+
+// A Unix path of the build as Wine shows it; the stand-in client.
+std::string WinPath(std::string unixPath);
+std::string StandinExe();
+// The trees and behaviour of the stand-in started next (also by a program
+// under test; see standin.cpp), with a fresh log; ends one still running.
 void ConfigureStandin(const char* trees, DWORD delayMs = 0, const char* hang = "");
 void EndStandin();
-
 // Log lines after READY, without their times ("WM_COMMAND 32880", ...).
 std::vector<std::string> StandinEvents(std::vector<DWORD>* ticks = nullptr);
 bool WaitStandinLog(const std::string& part, DWORD ms = 20000);
@@ -66,6 +61,5 @@ void SetTextOf(HWND window, int id, const std::string& text);
 // A message box with this caption: its text, then the button pressed.
 std::string AnswerBox(const char* caption, int button, DWORD ms = 20000);
 
-// CPU time of a process in milliseconds (threads summed) and its thread
-// count; -1 when there is no such process.
-double CpuMs(DWORD pid, int* threads = nullptr);
+// CPU time of a process in milliseconds, its threads summed.
+double CpuMs(DWORD pid);

@@ -1,18 +1,19 @@
-// The tray window in process: its icon record, timers and menu. Choosing
-// "Exit Tidewatch" ends the real program in the end-to-end scenarios.
+// The tray window and refresh workers in process, against the stand-in
+// client. Timer expiries are sent by the test; the real timers, and the
+// choice of "Exit Tidewatch", run end to end.
 #include "refresh/refresher.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "refresh/settings.h"
 #include "res/resource.h"
 #include "tests/e2e/rig.h"
 
 namespace {
+
+using Events = std::vector<std::string>;
 
 // Wine's notification area refuses a change to an icon it does not hold.
 bool IconShown() {
@@ -25,10 +26,10 @@ HWND CreateTray(int refreshMinutes) {
     return CreateTrayWindow(GetModuleHandleA(nullptr));
 }
 
-// The items of the menu a right click opens ("" when none opens); the menu
-// is dismissed as a user at the keyboard would.
-std::vector<std::string> MenuAfter(HWND tray, LPARAM event) {
-    std::vector<std::string> items;
+// The items of the menu an icon event opens (none for most); the menu is
+// dismissed as a user at the keyboard would.
+Events MenuAfter(HWND tray, LPARAM event) {
+    Events items;
     WhileModal(
         [&] {
             HWND popup = FindWindowA("#32768", nullptr);
@@ -47,33 +48,19 @@ std::vector<std::string> MenuAfter(HWND tray, LPARAM event) {
     return items;
 }
 
-TEST(Tray, BlankOrNegativeRefreshDelayArmsOnlyTheClientCheck) {
-    for (int minutes : {0, -2147483647 - 1}) {
-        HWND tray = CreateTray(minutes);
-        ASSERT_TRUE(tray);
-        HANDLE before = g_hWorker;
-        SendMessageA(tray, WM_TIMER, TIMER_REFRESH, 0);
-        EXPECT_EQ(before, g_hWorker) << "a worker started";
-        EXPECT_FALSE(KillTimer(tray, TIMER_REFRESH)) << minutes;
-        EXPECT_TRUE(KillTimer(tray, TIMER_CLIENT_CHECK)) << minutes;
-        DestroyWindow(tray);
-    }
-}
-
 TEST(Tray, IconRecordTimerMenuAndTaskbarRestart) {
     HWND tray = CreateTray(2);
     ASSERT_TRUE(tray);
-    EXPECT_EQ(88u, g_trayIcon.cbSize);
-    EXPECT_EQ(tray, g_trayIcon.hWnd);
-    EXPECT_EQ(666u, g_trayIcon.uID);
-    EXPECT_EQ(7u, g_trayIcon.uFlags);
-    EXPECT_EQ(0x401u, g_trayIcon.uCallbackMessage);
+    const NOTIFYICONDATAA& icon = g_trayIcon;
+    EXPECT_EQ(
+        std::make_tuple(88ul, tray, 666u, 7u, 0x401u),
+        std::make_tuple(icon.cbSize, icon.hWnd, icon.uID, icon.uFlags, icon.uCallbackMessage));
     EXPECT_STREQ("Tidewatch: Right click for menu", g_trayIcon.szTip);
     EXPECT_EQ(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_TRAY)), g_trayIcon.hIcon);
     EXPECT_TRUE(PollUntil(5000, IconShown));
     EXPECT_FALSE(KillTimer(tray, TIMER_CLIENT_CHECK));
 
-    EXPECT_EQ(std::vector<std::string>{"Exit Tidewatch 60000"}, MenuAfter(tray, WM_RBUTTONDOWN));
+    EXPECT_EQ(Events{"Exit Tidewatch 60000"}, MenuAfter(tray, WM_RBUTTONDOWN));
     for (LPARAM other : {WM_LBUTTONDOWN, WM_RBUTTONUP})
         EXPECT_TRUE(MenuAfter(tray, other).empty()) << other;
     EXPECT_TRUE(IsWindow(tray)) << "a dismissed menu changes nothing";
@@ -92,6 +79,105 @@ TEST(Tray, IconRecordTimerMenuAndTaskbarRestart) {
     EXPECT_FALSE(IsWindow(tray));
     EXPECT_FALSE(IconShown()) << "the icon outlived its window";
     DestroyWindow(keeper);
+}
+
+bool HasEnded(HANDLE thread) {
+    return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+}
+
+// Nothing but the worker itself suspends a worker.
+bool IsPaused(HANDLE worker) {
+    const DWORD previous = SuspendThread(worker);
+    if (previous == static_cast<DWORD>(-1))
+        return false;
+    ResumeThread(worker);
+    return previous > 0;
+}
+
+class Worker : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        g_refreshMinutes = 60; // timer 1 is sent by the tests
+        tray_ = CreateTrayWindow(GetModuleHandleA(nullptr));
+    }
+    static void TearDownTestSuite() { DestroyWindow(tray_); }
+    void SetUp() override {
+        ASSERT_TRUE(tray_);
+        ConfigureStandin("a1,a2/child,a3;>b1,b2");
+        standin_.reset(new Program(StandinExe()));
+        ASSERT_TRUE(WaitStandinLog(" READY"));
+    }
+    void TearDown() override {
+        g_itemDelaySeconds = 0;
+        SendMessageA(tray_, WM_TIMER, TIMER_ITEM, 0);
+        EXPECT_TRUE(PollUntil(10000, [] { return HasEnded(g_hWorker); }));
+        KillTimer(tray_, TIMER_ITEM);
+        standin_.reset();
+    }
+    HANDLE StartWorker() {
+        SendMessageA(tray_, WM_TIMER, TIMER_REFRESH, 0);
+        return g_hWorker;
+    }
+    static HWND tray_;
+    std::unique_ptr<Program> standin_;
+    // The walk of both trees; the tree nested in a panel is found too.
+    const Events full_ = {"WM_COMMAND 32880",      "SELECT tree=0 item=a1", "WM_COMMAND 32880",
+                          "WM_COMMAND 32986",      "SELECT tree=0 item=a2", "WM_COMMAND 32986",
+                          "SELECT tree=0 item=a3", "WM_COMMAND 32986",      "WM_COMMAND 32880",
+                          "SELECT tree=1 item=b1", "WM_COMMAND 32880",      "WM_COMMAND 32986",
+                          "SELECT tree=1 item=b2", "WM_COMMAND 32986"};
+};
+
+HWND Worker::tray_;
+
+TEST_F(Worker, WithoutItemDelayWalksEveryTreeAndNeverPauses) {
+    g_itemDelaySeconds = 0;
+    HANDLE worker = StartWorker();
+    ASSERT_TRUE(PollUntil(10000, [&] { return HasEnded(worker); }));
+    EXPECT_EQ(full_, StandinEvents());
+    EXPECT_FALSE(KillTimer(tray_, TIMER_ITEM)) << "timer 2 was armed";
+}
+
+TEST_F(Worker, APausedWorkerSupersededEndsAndTheNewOneWalksFromTheStart) {
+    g_itemDelaySeconds = 1000;
+    HANDLE older = StartWorker();
+    for (int pause = 0; pause < 2; ++pause) {
+        ASSERT_TRUE(PollUntil(10000, [&] { return IsPaused(older); }));
+        if (pause == 0)
+            SendMessageA(tray_, WM_TIMER, TIMER_ITEM, 0);
+    }
+    HANDLE newer = StartWorker();
+    ASSERT_NE(older, newer);
+    ASSERT_TRUE(PollUntil(10000, [&] { return HasEnded(older); })) << "the older worker lives on";
+    ASSERT_TRUE(PollUntil(10000, [&] { return IsPaused(newer); }));
+    Events expected(full_.begin(), full_.begin() + 5);
+    expected.insert(expected.end(), full_.begin(), full_.begin() + 4);
+    EXPECT_EQ(expected, StandinEvents());
+}
+
+// A client that stops answering keeps at most one worker waiting, for at
+// most its time-out, and gets one whole walk once it answers again.
+TEST_F(Worker, AHungClientHoldsOneWorkerAndGetsOneWholeWalkAfterwards) {
+    g_itemDelaySeconds = 0;
+    ConfigureStandin("a1,a2/child,a3;>b1,b2", 0, "32986:12000");
+    standin_.reset(new Program(StandinExe()));
+    ASSERT_TRUE(WaitStandinLog(" READY"));
+    HANDLE hung = StartWorker();
+    ASSERT_TRUE(WaitStandinLog(" HANG "));
+    for (int period = 0; period < 3; ++period)
+        EXPECT_EQ(hung, StartWorker()) << "a second worker while the first waits";
+    EXPECT_TRUE(PollUntil(11000, [&] { return HasEnded(hung); })) << "still waiting";
+    const std::size_t hangAt = StandinEvents().size();
+    DWORD_PTR ignored;
+    HWND client = FindWindowA(kClientClass, nullptr);
+    ASSERT_TRUE(SendMessageTimeoutA(client, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &ignored));
+    HANDLE worker = StartWorker();
+    ASSERT_TRUE(PollUntil(10000, [&] { return HasEnded(worker); }));
+    Events after = StandinEvents();
+    after.erase(after.begin(), after.begin() + hangAt);
+    Events whole = full_;
+    whole.erase(whole.begin() + 1); // a1, selected before the hang, is no change
+    EXPECT_EQ(whole, after);
 }
 
 } // namespace

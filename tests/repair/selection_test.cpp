@@ -68,7 +68,9 @@ TEST_F(JobReport, BannerThenEachFileANoMovesOnAndATooLongPathIsSkipped) {
     WriteRepairReport(List({folder, "bad.dat", tooLong, "good.dat"}).c_str(), 0, Ask, this);
     const std::string good = folder + "\\good.dat";
     ASSERT_EQ(1u + 4 + 1 + 5, capture_.lines.size());
-    EXPECT_EQ(kReportBanner, capture_.lines[0]);
+    EXPECT_EQ("Website for Tidewatch: https://github.com/tidewatch/tidewatch . Email reports to "
+              "tidewatch.reports@example.org . Good luck!!\r\n\r\n",
+              capture_.lines[0]);
     EXPECT_EQ("Verifying " + folder + "\\bad.dat...\r\n", capture_.lines[1]);
     EXPECT_EQ("ERROR: Path " + folder + "\\" + tooLong +
                   " is longer than 259 characters. File skipped\r\n",
