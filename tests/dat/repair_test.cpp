@@ -201,15 +201,29 @@ TEST_F(Repair, FailingAnyWriteStepLeavesTheOriginal) {
 
 #ifdef _WIN32
 
-// Creation time and the rest of the identity go with ReplaceFileA, which Wine
-// on a file system without birth times cannot show; attributes it can.
-TEST_F(Repair, KeepsAttributes) {
+bool CreatedAt(const std::string& path, const FILETIME& time) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+    return CompareFileTime(&time, &data.ftCreationTime) == 0;
+}
+
+TEST_F(Repair, KeepsAttributesAndCreationTime) {
     const std::string path = Write("kept.dat", JunkFile());
+    const FILETIME created = {0x12345678, 0x01BF0000}; // in 1999
+    HANDLE file =
+        CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    SetFileTime(file, &created, nullptr, nullptr);
+    CloseHandle(file);
+    // Wine on a file system without settable birth times keeps none.
+    const bool settable = CreatedAt(path, created);
     ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
     RepairDatFile(path.c_str());
     EXPECT_EQ(FixedPointFile(), Read(path));
     EXPECT_EQ(DWORD(FILE_ATTRIBUTE_HIDDEN),
               GetFileAttributesA(path.c_str()) & ~DWORD(FILE_ATTRIBUTE_ARCHIVE));
+    if (!settable)
+        GTEST_SKIP() << "creation times cannot be set on this file system";
+    EXPECT_TRUE(CreatedAt(path, created));
 }
 
 #else

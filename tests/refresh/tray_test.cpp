@@ -162,10 +162,15 @@ TEST_F(Worker, AHungClientHoldsOneWorkerAndGetsOneWholeWalkAfterwards) {
     ConfigureStandin("a1,a2/child,a3;>b1,b2", 0, "32986:12000");
     standin_.reset(new Program(StandinExe()));
     ASSERT_TRUE(WaitStandinLog(" READY"));
+    int before = 0, threads = 0;
+    CpuMs(GetCurrentProcessId(), &before);
     HANDLE hung = StartWorker();
     ASSERT_TRUE(WaitStandinLog(" HANG "));
-    for (int period = 0; period < 3; ++period)
+    for (int period = 0; period < 3; ++period) {
         EXPECT_EQ(hung, StartWorker()) << "a second worker while the first waits";
+        CpuMs(GetCurrentProcessId(), &threads);
+        EXPECT_LE(threads - before, 2) << "worker threads";
+    }
     EXPECT_TRUE(PollUntil(11000, [&] { return HasEnded(hung); })) << "still waiting";
     const std::size_t hangAt = StandinEvents().size();
     DWORD_PTR ignored;
