@@ -4,6 +4,7 @@
 #include "tests/e2e/rig.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -137,11 +138,13 @@ TEST_F(Scenario, CloseBoxWhileARepairJobWaits) {
 class Repair : public Scenario {
   protected:
     void SetUp() override {
+        // A folder of its own each run: the open-file dialog starts where the
+        // last one ended, and typing the folder it shows does not clear the name.
         char temp[MAX_PATH] = "";
         GetTempPathA(sizeof temp, temp);
         folder_ = GetEnvironmentVariableA("TW_SHOTS", nullptr, 0)
                       ? "C:\\Shared" // what the pictures show
-                      : temp + std::string("tw-e2e-") + std::to_string(GetCurrentProcessId());
+                      : temp + std::string("tw-e2e-") + std::to_string(GetTickCount());
         for (const char* sub : {"", "\\first", "\\second"})
             CreateDirectoryA((folder_ + sub).c_str(), nullptr);
         for (const char* name : {"first\\bad.dat", "first\\good.dat", "second\\x.dat"}) {
@@ -167,6 +170,11 @@ class Repair : public Scenario {
         SetTextOf(dialog, field, typed);
         Press(dialog, IDOK);
         ASSERT_TRUE(WaitGone(dialog, 20000));
+    }
+    void TearDown() override {
+        Scenario::TearDown();
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
     }
     std::string Verified(const std::string& name, const char* calculated) {
         return "Verifying " + folder_ + "\\" + name + "...\r\nPointer: 27\r\nFile Checksum: " +
