@@ -96,6 +96,7 @@ TEST_F(Tool, DryRunAndBackups) {
     EXPECT_EQ(Lines(dryLines.begin() + 4, dryLines.begin() + 6),
               Lines(wetLines.begin() + 4, wetLines.begin() + 6))
         << "the new values";
+    EXPECT_EQ("File " + wet + " repaired successfully!", wetLines.back());
     EXPECT_EQ(FixedPointFile(), Read(wet));
     EXPECT_EQ(JunkFile(), Read(wet + ".bak"));
     Write("wet.dat", DamagedSong());
