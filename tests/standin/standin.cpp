@@ -60,11 +60,11 @@ HTREEITEM Insert(HWND tree, HTREEITEM parent, const std::string& text) {
 }
 
 void CreateTrees(HWND main, const std::string& description) {
-    for (std::string spec : Split(description, ';')) {
+    for (std::string layout : Split(description, ';')) {
         const int i = static_cast<int>(g_trees.size());
         HWND parent = main;
         int x = 8 + i % 4 * 158, y = 8 + i / 4 * 178, w = 150, h = 170;
-        for (; !spec.empty() && spec[0] == '>'; spec.erase(0, 1), x = y = 4, w -= 10, h -= 10)
+        for (; !layout.empty() && layout[0] == '>'; layout.erase(0, 1), x = y = 4, w -= 10, h -= 10)
             parent = CreateWindowExA(0, "StandinPanel", "", WS_CHILD | WS_VISIBLE | WS_BORDER, x, y,
                                      w, h, parent, nullptr, nullptr, nullptr);
         HWND tree = CreateWindowExA(WS_EX_CLIENTEDGE, WC_TREEVIEWA, "",
@@ -72,7 +72,7 @@ void CreateTrees(HWND main, const std::string& description) {
                                         TVS_LINESATROOT | TVS_SHOWSELALWAYS,
                                     x, y, w, h, parent, nullptr, nullptr, nullptr);
         g_trees.push_back(tree);
-        for (const std::string& item : Split(spec, ',')) {
+        for (const std::string& item : Split(layout, ',')) {
             const std::vector<std::string> names = Split(item + '/', '/');
             HTREEITEM top = Insert(tree, TVI_ROOT, names[0]);
             for (std::size_t n = 1; n < names.size(); ++n)
