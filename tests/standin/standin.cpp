@@ -53,7 +53,10 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 }
 
 HTREEITEM Insert(HWND tree, HTREEITEM parent, const std::string& text) {
-    TVINSERTSTRUCTA insert = {parent, TVI_LAST, {{TVIF_TEXT}}};
+    TVINSERTSTRUCTA insert = {};
+    insert.hParent = parent;
+    insert.hInsertAfter = TVI_LAST;
+    insert.item.mask = TVIF_TEXT;
     insert.item.pszText = const_cast<char*>(text.c_str());
     return reinterpret_cast<HTREEITEM>(
         SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
@@ -87,7 +90,7 @@ LRESULT CALLBACK StandinWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     const auto* change = reinterpret_cast<const NMTREEVIEWA*>(lParam);
     if (message == WM_NOTIFY && change->hdr.code == TVN_SELCHANGEDA) {
         char text[256] = "";
-        TVITEMA item = {TVIF_TEXT, change->itemNew.hItem, 0, 0, text, sizeof text};
+        TVITEMA item = {TVIF_TEXT, change->itemNew.hItem, 0, 0, text, sizeof text, 0, 0, 0, 0};
         SendMessageA(change->hdr.hwndFrom, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
         std::size_t tree = 0;
         while (tree < g_trees.size() && g_trees[tree] != change->hdr.hwndFrom)
@@ -121,7 +124,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TREEVIEW_CLASSES};
     InitCommonControlsEx(&controls);
-    WNDCLASSEXA wc = {sizeof wc, 0, StandinWndProc, 0, 0, instance};
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = StandinWndProc;
+    wc.hInstance = instance;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kClientClass;
