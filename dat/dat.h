@@ -37,11 +37,10 @@ int VerifyDatFile(const char* path, DatFacts* facts = nullptr);
 
 // Rebuilds a damaged file's trailer, region length and checksum in place.
 // Leaves the file byte for byte unchanged when no consistent repair exists.
-// The caller learns the outcome by verifying again.
-void RepairDatFile(const char* path);
-// The same with options; true when the repaired content is in place (or,
-// in a dry run, could be put there).
-bool RepairDatFile(const char* path, const DatRepairOptions& options, DatFacts* facts);
+// True when the repaired content is in place (or, in a dry run, could be put
+// there); the caller learns whether it verifies by verifying again.
+bool RepairDatFile(const char* path, const DatRepairOptions& options = {},
+                   DatFacts* facts = nullptr);
 
 // Asked before a damaged file is repaired; returns true for "Yes".
 using RepairQuestion = bool (*)(void* context, const char* path);

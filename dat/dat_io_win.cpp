@@ -8,6 +8,7 @@
 
 struct DatIoFile {
     HANDLE handle = INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION info; // as it was opened: size, attributes, times
 };
 
 namespace {
@@ -87,8 +88,7 @@ void Remove(const std::string& path) {
 // anything (a file system without the support), the plain move does.
 bool ReplaceWith(const std::string& temp, const std::string& path, const char* backup) {
     const std::string aside = backup ? backup : Beside(path, 1);
-    if (backup)
-        Remove(aside); // an older backup of that name
+    Remove(aside); // an older backup, or what an interrupted replace left aside
     if (ReplaceFileA(path.c_str(), temp.c_str(), aside.c_str(), REPLACEFILE_WRITE_THROUGH, nullptr,
                      nullptr)) {
         if (!backup)
@@ -124,11 +124,11 @@ DatIoHandle DatIoOpen(const char* path, DatIoMode mode) {
         Failed();
         return nullptr;
     }
-    DatIoHandle file(new DatIoFile{handle});
-    BY_HANDLE_FILE_INFORMATION info;
+    DatIoHandle file(new DatIoFile{handle, {}});
+    const BY_HANDLE_FILE_INFORMATION& info = file->info;
     if (GetFileType(handle) != FILE_TYPE_DISK)
         DatIoSetLastError("Not a regular file");
-    else if (!GetFileInformationByHandle(handle, &info))
+    else if (!GetFileInformationByHandle(handle, &file->info))
         Failed();
     // The read-only attribute is the user's word even where the system
     // would let us write (Wine run by root, for one).
@@ -139,11 +139,9 @@ DatIoHandle DatIoOpen(const char* path, DatIoMode mode) {
     return nullptr;
 }
 
+// Held exclusively, the file keeps the size it had when it was opened.
 bool DatIoSize(DatIoFile* file, std::uint64_t* size) {
-    LARGE_INTEGER value;
-    if (!GetFileSizeEx(file->handle, &value))
-        return Failed();
-    *size = static_cast<std::uint64_t>(value.QuadPart);
+    *size = static_cast<std::uint64_t>(file->info.nFileSizeHigh) << 32 | file->info.nFileSizeLow;
     return true;
 }
 
@@ -165,16 +163,12 @@ bool DatIoRead(DatIoFile* file, std::uint64_t offset, void* buffer, std::size_t 
 
 bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const void* tail,
                   std::size_t tailSize, const char* backup) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file->handle, &info))
-        return Failed();
+    const BY_HANDLE_FILE_INFORMATION& info = file->info;
     // What an interrupted repair of this file left is taken over.
     const std::string temp = Beside(path, 0);
     if (DatIoFaultAt(DatIoStep::CreateTemp))
         return false;
     Remove(temp);
-    if (!backup)
-        Remove(Beside(path, 1));
     HANDLE handle = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)

@@ -222,12 +222,10 @@ bool PlanRepair(DatIoFile* file, RepairPlan* plan) {
 
 } // namespace
 
-void RepairDatFile(const char* path) {
-    DatFacts ignored;
-    RepairDatFile(path, DatRepairOptions(), &ignored);
-}
-
 bool RepairDatFile(const char* path, const DatRepairOptions& options, DatFacts* facts) {
+    DatFacts ignored;
+    if (!facts)
+        facts = &ignored;
     DatIoHandle file = DatIoOpen(path, DatIoMode::Write);
     const std::string refused = DatIoLastError();
     // A file we may not write still gets its report lines, so the user sees
@@ -249,7 +247,7 @@ bool RepairDatFile(const char* path, const DatRepairOptions& options, DatFacts* 
     const std::string backup =
         options.backupSuffix ? std::string(path) + "." + options.backupSuffix : std::string();
     if (!DatIoReplace(file.get(), path, plan.keep, plan.tail.data(), plan.tail.size(),
-                      options.backupSuffix ? backup.c_str() : nullptr)) {
+                      backup.empty() ? nullptr : backup.c_str())) {
         facts->error = DatIoLastError();
         return false;
     }

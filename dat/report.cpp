@@ -30,10 +30,10 @@ void SetReportSink(ReportSink sink, void* context, ReportSink* previousSink,
     t_context = context;
 }
 
-// Only the first %s or %x takes the argument; anything else after a percent
-// sign is copied as it stands, so no format can read beyond its argument.
 namespace {
 
+// Only the first %s or %x takes the argument; anything else after a percent
+// sign is copied as it stands, so no format can read beyond its argument.
 void Format(std::string& line, const char* format, std::uintptr_t argument, int argumentIsText) {
     line.clear();
     if (!format)
@@ -47,20 +47,16 @@ void Format(std::string& line, const char* format, std::uintptr_t argument, int 
         return;
     }
     line.assign(format, f);
-    ++f;
-    {
-        if (*f == 's') {
-            const char* text = argumentIsText ? reinterpret_cast<const char*>(argument) : nullptr;
-            if (text)
-                line += text;
-        } else if (argumentIsText) {
-            // A text argument given to %x: its address means nothing to a reader.
-            line += '0';
-        } else {
-            AppendHex(line, static_cast<std::uint32_t>(argument));
-        }
+    if (f[1] == 's') {
+        if (argumentIsText && argument != 0)
+            line += reinterpret_cast<const char*>(argument);
+    } else if (argumentIsText) {
+        // A text argument given to %x: its address means nothing to a reader.
+        line += '0';
+    } else {
+        AppendHex(line, static_cast<std::uint32_t>(argument));
     }
-    line.append(f + 1);
+    line.append(f + 2);
 }
 
 } // namespace

@@ -6,7 +6,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cstring>
 #include <istream>
 #include <ostream>
 #include <string>
@@ -58,11 +57,11 @@ const char kHelp[] = "\n"
 enum class Answer { Ask, Yes, No };
 
 struct Run {
+    explicit Run(const DatToolStreams& streams) : s(streams) {}
     const DatToolStreams& s;
     Answer answer = Answer::Ask;
     DatRepairOptions options;
     bool json = false;
-    std::string backupSuffix;
     std::size_t progressShown = 0; // characters of the progress line on the terminal
 };
 
@@ -106,22 +105,28 @@ bool AskOnTerminal(void* context, const char* path) {
     return first != std::string::npos && (reply[first] == 'y' || reply[first] == 'Y');
 }
 
-const char* StatusOf(DatOutcome outcome, const DatFacts& facts) {
+// What became of a file, as the summary counts it (in this order) and JSON
+// names it.
+enum Status { kOk, kRepaired, kDamaged, kRepairable, kUnrepairable, kUnreadable, kStatusCount };
+const char* const kStatusNames[kStatusCount] = {"ok",         "repaired",     "damaged",
+                                                "repairable", "unrepairable", "unreadable"};
+
+Status StatusOf(DatOutcome outcome, const DatFacts& facts) {
     switch (outcome) {
     case DatOutcome::Ok:
-        return "ok";
+        return kOk;
     case DatOutcome::Repaired:
-        return "repaired";
+        return kRepaired;
     case DatOutcome::Declined:
-        return "damaged";
+        return kDamaged;
     case DatOutcome::WouldRepair:
-        return "repairable";
+        return kRepairable;
     case DatOutcome::FooterDamaged:
-        return facts.error.empty() ? "unrepairable" : "unreadable";
+        return facts.error.empty() ? kUnrepairable : kUnreadable;
     case DatOutcome::RepairFailed:
         break;
     }
-    return "unrepairable";
+    return kUnrepairable;
 }
 
 void WriteJson(const Run& run, const std::string& path, const char* status, const DatFacts& f) {
@@ -187,7 +192,7 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
     if (command != "verify" && command != "repair")
         return UsageError(streams, "unknown command '" + command + "'");
 
-    Run run{streams};
+    Run run(streams);
     std::vector<std::string> names;
     bool optionsDone = false;
     for (int i = 2; i < argc; ++i) {
@@ -210,7 +215,7 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
                 return UsageError(streams, "--yes and --no exclude each other");
             run.answer = wanted;
         } else if (repair && (arg == "--backup" || arg.compare(0, 9, "--backup=") == 0)) {
-            run.backupSuffix = arg.size() > 9 ? arg.substr(9) : "bak";
+            run.options.backupSuffix = arg.size() > 9 ? argv[i] + 9 : "bak";
         } else {
             return UsageError(streams, "unknown option '" + arg + "' for " + command);
         }
@@ -221,8 +226,6 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
         return UsageError(streams, "--dry-run and --no exclude each other");
     if (run.options.dryRun)
         run.answer = Answer::Yes; // nothing is written, so nothing is asked
-    if (!run.backupSuffix.empty())
-        run.options.backupSuffix = run.backupSuffix.c_str();
 
     bool allOk = true;
     std::vector<std::string> files;
@@ -244,9 +247,7 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
     ReportSink previousSink = nullptr;
     void* previousContext = nullptr;
     SetReportSink(WriteLine, &run, &previousSink, &previousContext);
-    const char* const kinds[] = {"ok",         "repaired",     "damaged",
-                                 "repairable", "unrepairable", "unreadable"};
-    std::size_t counts[6] = {};
+    std::size_t counts[kStatusCount] = {};
     for (std::size_t i = 0; i < files.size(); ++i) {
         const std::string& path = files[i];
         if (streams.errIsTerminal && files.size() > 20) {
@@ -259,17 +260,15 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
         DatFacts facts;
         const DatOutcome outcome = ProcessDatFile(
             path.c_str(), command == "repair" ? AskOnTerminal : nullptr, &run, run.options, &facts);
-        const char* status = StatusOf(outcome, facts);
-        ++counts[std::find_if(kinds, kinds + 6,
-                              [&](const char* k) { return !std::strcmp(k, status); }) -
-                 kinds];
+        const Status status = StatusOf(outcome, facts);
+        ++counts[status];
         allOk = allOk && (outcome == DatOutcome::Ok || outcome == DatOutcome::Repaired);
         if (!facts.error.empty()) {
             EraseProgress(run);
             streams.err << "tidewatch-dat: " << path << ": " << facts.error << "\n";
         }
         if (run.json)
-            WriteJson(run, path, status, facts);
+            WriteJson(run, path, kStatusNames[status], facts);
     }
     EraseProgress(run);
     streams.out.flush();
@@ -277,9 +276,9 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
     if (files.size() > 1) {
         streams.err << files.size() << " files:";
         const char* comma = "";
-        for (int k = 0; k < 6; ++k)
+        for (int k = 0; k < kStatusCount; ++k)
             if (counts[k]) {
-                streams.err << comma << ' ' << counts[k] << ' ' << kinds[k];
+                streams.err << comma << ' ' << counts[k] << ' ' << kStatusNames[k];
                 comma = ",";
             }
         streams.err << "\n";

@@ -46,10 +46,10 @@ bool ReadFolder(const std::string& folder, std::vector<std::pair<std::string, bo
         return false;
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
-        struct stat st;
-        // A link to a folder is no folder here, and is not followed.
         if (name == "." || name == "..")
             continue;
+        // A link to a folder is no folder here, and is not followed.
+        struct stat st;
         if (entry->d_type != DT_UNKNOWN)
             entries->push_back({name, entry->d_type == DT_DIR});
         else if (lstat((folder + "/" + name).c_str(), &st) == 0)
