@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "app/decimal.h"
-#include "dat/repair_job.h"
+#include "job/repair_job.h"
 #include "refresh/settings.h"
 #include "res/resource.h"
 

@@ -1,9 +1,9 @@
 #include <cstring>
 #include <string>
 
-#include "dat/repair_job.h"
+#include "job/repair_job.h"
 #include "dat/report.h"
-#include "dat/selection.h"
+#include "job/selection.h"
 #include "res/resource.h"
 
 HWND g_hReport;

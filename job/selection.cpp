@@ -1,4 +1,4 @@
-#include "dat/selection.h"
+#include "job/selection.h"
 
 #include <cstring>
 #include <string>

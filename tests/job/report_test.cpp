@@ -1,6 +1,6 @@
 // The report dialog and the repair job in process. The open-file dialog is
 // a script; a timer of this thread plays the user in the modal loops.
-#include "dat/repair_job.h"
+#include "job/repair_job.h"
 
 #include <cderr.h>
 #include <gtest/gtest.h>

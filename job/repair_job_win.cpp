@@ -1,4 +1,4 @@
-#include "dat/repair_job.h"
+#include "job/repair_job.h"
 
 #include <cderr.h>
 
@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "dat/report.h"
-#include "dat/selection.h"
+#include "job/selection.h"
 #include "res/resource.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The open-file dialog's selection list, the folder-and-name join and the
 // report of a whole job, natively: a joined path "folder\name" is a file
 // whose name holds a backslash.
-#include "dat/selection.h"
+#include "job/selection.h"
 
 #include <gtest/gtest.h>
 
