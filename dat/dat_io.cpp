@@ -1,6 +1,9 @@
 #include "dat/dat_io.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 
 namespace {
 
@@ -9,7 +12,37 @@ thread_local void* t_hookContext = nullptr;
 thread_local std::uint64_t t_reads = 0;
 thread_local std::string t_lastError;
 
+std::mutex s_replaceMutex;
+std::condition_variable s_replaceChanged;
+int s_replacesRunning = 0;
+bool s_replacesHeld = false;
+
 } // namespace
+
+DatIoReplaceScope::DatIoReplaceScope() {
+    std::unique_lock<std::mutex> lock(s_replaceMutex);
+    s_replaceChanged.wait(lock, [] { return !s_replacesHeld; });
+    ++s_replacesRunning;
+}
+
+DatIoReplaceScope::~DatIoReplaceScope() {
+    std::lock_guard<std::mutex> lock(s_replaceMutex);
+    --s_replacesRunning;
+    s_replaceChanged.notify_all();
+}
+
+bool DatIoHoldReplaces(unsigned timeoutMs) {
+    std::unique_lock<std::mutex> lock(s_replaceMutex);
+    s_replacesHeld = true;
+    return s_replaceChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                     [] { return s_replacesRunning == 0; });
+}
+
+void DatIoAllowReplaces() {
+    std::lock_guard<std::mutex> lock(s_replaceMutex);
+    s_replacesHeld = false;
+    s_replaceChanged.notify_all();
+}
 
 void SetDatIoFaultHook(DatIoFaultHook hook, void* context) {
     t_hook = hook;

@@ -45,6 +45,20 @@ bool DatIoRead(DatIoFile* file, std::uint64_t offset, void* buffer, std::size_t 
 bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const void* tail,
                   std::size_t tailSize, const char* backup = nullptr);
 
+// The ways out of the process call this before they end it: it keeps new
+// replaces from starting and waits up to timeoutMs for those in progress, so
+// that no file is left between its temporary copy and its place. False when
+// one was still running at the time-out. DatIoAllowReplaces undoes it.
+bool DatIoHoldReplaces(unsigned timeoutMs);
+void DatIoAllowReplaces();
+// Brackets one replace for DatIoHoldReplaces; waits while replaces are held.
+struct DatIoReplaceScope {
+    DatIoReplaceScope();
+    ~DatIoReplaceScope();
+    DatIoReplaceScope(const DatIoReplaceScope&) = delete;
+    DatIoReplaceScope& operator=(const DatIoReplaceScope&) = delete;
+};
+
 // Why the calling thread's last open, read or replace failed, in the
 // system's words; empty after success.
 const std::string& DatIoLastError();

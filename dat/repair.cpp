@@ -246,6 +246,7 @@ bool RepairDatFile(const char* path, const DatRepairOptions& options, DatFacts* 
         return refused.empty();
     const std::string backup =
         options.backupSuffix ? std::string(path) + "." + options.backupSuffix : std::string();
+    DatIoReplaceScope replacing;
     if (!DatIoReplace(file.get(), path, plan.keep, plan.tail.data(), plan.tail.size(),
                       backup.empty() ? nullptr : backup.c_str())) {
         facts->error = DatIoLastError();

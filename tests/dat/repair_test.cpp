@@ -3,7 +3,9 @@
 #include "tests/dat/dat_test_util.h"
 
 #include <cstring>
+#include <future>
 #include <random>
+#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -197,6 +199,36 @@ TEST_F(Repair, FailingAnyWriteStepLeavesTheOriginal) {
             << step;
         std::remove((path + ".bak").c_str());
     }
+}
+
+// A way out holds replaces: it waits for the one in progress, up to its
+// time-out, and the file ends repaired.
+std::promise<void> g_inReplace, g_goOn;
+
+TEST_F(Repair, HoldingReplacesWaitsForTheOneInProgress) {
+    const std::string path = Write("held.dat", JunkFile());
+    g_inReplace = {};
+    g_goOn = {};
+    std::thread repair([&] {
+        SetDatIoFaultHook(
+            [](void*, DatIoStep step) {
+                if (step == DatIoStep::Replace) {
+                    g_inReplace.set_value();
+                    g_goOn.get_future().wait();
+                }
+                return false;
+            },
+            nullptr);
+        RepairDatFile(path.c_str());
+        SetDatIoFaultHook(nullptr, nullptr);
+    });
+    g_inReplace.get_future().wait();
+    EXPECT_FALSE(DatIoHoldReplaces(50)) << "a replace still running is reported";
+    g_goOn.set_value();
+    EXPECT_TRUE(DatIoHoldReplaces(10000));
+    EXPECT_EQ(FixedPointFile(), Read(path)) << "in place before the hold returns";
+    repair.join();
+    DatIoAllowReplaces();
 }
 
 #ifdef _WIN32
