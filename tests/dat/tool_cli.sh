@@ -1,7 +1,8 @@
 #!/bin/sh
 # tidewatch-dat from the outside, natively or under Wine: what its entry
 # wires up (line ends, exit status, terminals, standard error, files dropped
-# onto it):   tool_cli.sh native|wine PROGRAM
+# onto it, names in any script):
+#   tool_cli.sh native|wine PROGRAM
 set -u
 mode=$1
 exe=$2
@@ -17,40 +18,44 @@ denied='Permission denied'
 if [ "$mode" = wine ]; then eol='\r\n' missing='File not found.' denied='Access denied.'; fi
 said() { tr -d '\r' < err.txt | grep -qx "$1"; }
 
-# The intact file, and the same with 37 junk bytes in front of its text.
+# The intact file, and the same with 37 junk bytes in front of its text
+# under a name in Japanese and Cyrillic.
 head64() { head -c 64 /dev/zero | tr '\0' '\220'; head -c 2500 /dev/zero; printf '\001\000\000\000'; }
 text='Some Artist - Some Title.mp3@K1'
 footer='KAZA\047\000\110\066\026\200'
 { head64; printf "%s$footer" "$text"; } > good.dat
-{ head64; head -c 36 /dev/zero | tr '\0' '\240'; printf "\001%s$footer" "$text"; } > junk.dat
-cp junk.dat ro.dat
+junk='日本-файл.dat'
+{ head64; head -c 36 /dev/zero | tr '\0' '\240'; printf "\001%s$footer" "$text"; } > $junk
+cp $junk ro.dat
 chmod a-w ro.dat
 
-run verify good.dat junk.dat > out.txt 2> /dev/null; rc=$?
+run verify good.dat $junk > out.txt 2> /dev/null; rc=$?
 [ $rc = 1 ] || fail "verify of an intact and a damaged file: exit $rc, expected 1"
-printf "File good.dat is ok, repair not needed${eol}Verifying junk.dat...$eol" > expected.txt
+printf "File good.dat is ok, repair not needed${eol}Verifying $junk...$eol" > expected.txt
 sed -n 5,6p out.txt | cmp -s - expected.txt || { fail "verify output"; cat -A out.txt; }
 
-echo y | run repair ro.dat junk.dat missing.dat /dev/null > out.txt 2> err.txt; rc=$?
+echo y | run repair --json ro.dat $junk missing-файл.dat /dev/null > out.txt 2> err.txt; rc=$?
 [ $rc = 1 ] || fail "repair without a terminal: exit $rc, expected 1"
-cmp -s junk.dat ro.dat || fail "a repair without a terminal was made"
+cmp -s $junk ro.dat || fail "a repair without a terminal was made"
+grep -q "^{\"path\":\"$junk\",\"status\":\"damaged\"" out.txt || fail "JSON: $(cat out.txt)"
 grep -q "no terminal to ask whether to repair ro.dat" err.txt || fail "no word of the answer No"
-said "tidewatch-dat: missing.dat: $missing" || fail "reason for a missing file"
+said "tidewatch-dat: missing-файл.dat: $missing" || fail "reason for a missing file"
 said 'tidewatch-dat: /dev/null: Not a regular file' || fail "reason for a device"
-run repair --yes ro.dat junk.dat > out.txt 2> err.txt; rc=$?
+run repair --yes ro.dat $junk > out.txt 2> err.txt; rc=$?
 [ $rc = 1 ] || fail "repair of a read-only and a writable file: exit $rc, expected 1"
 said "tidewatch-dat: ro.dat: $denied" || fail "reason for a read-only file: $(cat err.txt)"
-cmp -s junk.dat good.dat || fail "the writable file was not repaired"
+cmp -s $junk good.dat || fail "the writable file was not repaired"
 
 if [ "$mode" = wine ]; then
   # Files and a folder dropped onto the program: repaired, the answers to its
   # questions read from standard input.
   mkdir dropped
-  cat ro.dat > dropped/one.dat
+  cat ro.dat > "dropped/файл-日本.dat"
   cat ro.dat > two.dat
   printf ' Y\nyes\n' | run two.dat dropped > out.txt 2> err.txt; rc=$?
   [ $rc = 0 ] || fail "files dropped onto the program: exit $rc; $(cat err.txt)"
-  cmp -s two.dat good.dat && cmp -s dropped/one.dat good.dat || fail "dropped files not repaired"
+  cmp -s two.dat good.dat && cmp -s "dropped/файл-日本.dat" good.dat || fail "dropped files not repaired"
+  grep -q 'File dropped\\файл-日本.dat repaired successfully!' out.txt || fail "report: $(cat out.txt)"
 fi
 [ $status = 0 ] && echo "tidewatch-dat ($mode): all checks passed"
 exit $status

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #ifdef _WIN32
+#include <windows.h>
 const char kSeparator = '\\';
 #else
 #include <unistd.h>
@@ -132,6 +133,7 @@ TEST_F(Tool, JsonOneValidObjectPerFile) {
                           std::to_string(BytewiseChecksum(JunkFile(), JunkFile().size() - 49, 39));
     const std::string ok = R"({"status":"ok","pointer":10,"file_checksum":)" + good +
                            R"(,"calculated_checksum":)" + good + "}";
+    const std::string mixed = "\u65e5\u672c-\u0444\u0430\u0439\u043b.dat"; // Japanese, Cyrillic
     const struct {
         std::string name;
         Bytes file;
@@ -139,15 +141,18 @@ TEST_F(Tool, JsonOneValidObjectPerFile) {
     } cases[] = {
         {"good.dat", GoodSong(), ok},
         {"nomagic.dat", noMagic, R"({"status":"unrepairable"})"},
-        {"junk.dat", JunkFile(),
+        {mixed, JunkFile(),
          R"({"status":"repaired","pointer":39,"file_checksum":)" + junk +
              R"(,"calculated_checksum":)" + junkSum + R"(,"new_pointer":39,"new_checksum":)" +
-             junk + R"(,"backup":)" + nlohmann::json(PathOf("junk.dat.bak")).dump() + "}"},
+             junk + R"(,"backup":)" + nlohmann::json(PathOf(mixed + ".bak")).dump() + "}"},
         {"missing.dat", {}, R"({"status":"unreadable","error":"x"})"},
 #ifndef _WIN32
         {"q\"uo\\te\n\xff.dat", GoodSong(), ok},
 #endif
     };
+#ifdef _WIN32
+    ASSERT_EQ(CP_UTF8, GetACP()) << "names in any script need the manifest's code page";
+#endif
     std::vector<std::string> args = {"repair", "--yes", "--backup", "--json"};
     for (const auto& c : cases)
         args.push_back(c.file.empty() ? PathOf(c.name) : Write(c.name, c.file));

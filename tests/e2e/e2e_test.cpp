@@ -147,7 +147,8 @@ class Repair : public Scenario {
                       : temp + std::string("tw-e2e-") + std::to_string(GetTickCount());
         for (const char* sub : {"", "\\first", "\\second"})
             CreateDirectoryA((folder_ + sub).c_str(), nullptr);
-        for (const char* name : {"first\\bad.dat", "first\\good.dat", "second\\x.dat"}) {
+        for (const std::string& name :
+             Lines{"first\\bad.dat", "first\\good.dat", "second\\" + mixed_}) {
             const Bytes bytes = name[6] == 'b' ? JunkFile() : FixedPointFile();
             std::ofstream(folder_ + "\\" + name, std::ios::binary)
                 .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -185,6 +186,7 @@ class Repair : public Scenario {
                " is ok, repair not needed\r\n";
     }
     std::string folder_;
+    const std::string mixed_ = "\u65e5\u672c-\u0444\u0430\u0439\u043b.dat"; // Japanese, Cyrillic
 };
 
 TEST_F(Repair, TwoJobsAtOnceThenTheClientAndTheTrayMenuExit) {
@@ -201,10 +203,10 @@ TEST_F(Repair, TwoJobsAtOnceThenTheClientAndTheTrayMenuExit) {
     HWND box = WaitWindow("#32770", "Error");
     ASSERT_TRUE(box);
     EXPECT_EQ(question, TextOf(box, 0xFFFF));
-    Job("second", {"x.dat"});
+    Job("second", {mixed_});
     HWND report = WaitWindow("#32770", "DAT Repairer report");
     ASSERT_TRUE(report);
-    EXPECT_EQ(kReportBanner + Intact("second\\x.dat"), TextOf(report, IDC_REPORT_TEXT));
+    EXPECT_EQ(kReportBanner + Intact("second\\" + mixed_), TextOf(report, IDC_REPORT_TEXT));
     PostMessageA(report, WM_CLOSE, 0, 0);
     ASSERT_TRUE(WaitGone(report));
     EXPECT_TRUE(IsWindowVisible(box)) << "closing one report ended the other job";

@@ -22,19 +22,29 @@ void AppendPath(const std::string& path) {
     AppendReport(kReportVerifying, reinterpret_cast<std::uintptr_t>(path.c_str()), 1);
 }
 
+// Exactly `bytes` bytes of text in Japanese and Cyrillic (ASCII to make up):
+// far fewer characters.
+std::string Mixed(std::size_t bytes) {
+    std::string text;
+    while (text.size() + 15 <= bytes)
+        text += "\u65e5\u672c-\u0444\u0430\u0439\u043b";
+    return text + std::string(bytes - text.size(), 'p');
+}
+
 HWND CreateReport() {
     static const SelectionRecord record{0, kNoFiles};
     return CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_REPORT), nullptr,
                               ReportDlgProc, reinterpret_cast<LPARAM>(&record));
 }
 
+// The bound counts bytes; lines are cut short whole, never within a character.
 TEST(ReportDialog, StopsAtItsBoundWithOneCutShortLine) {
     const std::size_t overhead = std::strlen("Verifying ...\r\n");
     const std::size_t cut = std::strlen(kReportCutShort);
     const std::size_t room = kTextLimit - cut - std::strlen(kReportBanner);
-    // A first line one character too long for the room gives the notice.
+    // A first line one byte too long for the room gives the notice.
     HWND dialog = CreateReport();
-    AppendPath(std::string(room + 1 - overhead, 'h'));
+    AppendPath(Mixed(room + 1 - overhead));
     EXPECT_EQ(std::string(kReportBanner) + kReportCutShort, TextOf(dialog, IDC_REPORT_TEXT));
     DestroyWindow(dialog);
     // Lines that fill the text exactly up to the room the notice needs.
@@ -43,7 +53,7 @@ TEST(ReportDialog, StopsAtItsBoundWithOneCutShortLine) {
     while (expected.size() < kTextLimit - cut) {
         const std::size_t line = std::min<std::size_t>(1000, kTextLimit - cut - expected.size());
         ASSERT_GT(line, overhead);
-        const std::string path(line - overhead, 'p');
+        const std::string path = Mixed(line - overhead);
         AppendPath(path);
         expected += "Verifying " + path + "...\r\n";
     }
