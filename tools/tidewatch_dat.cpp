@@ -11,9 +11,12 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include "tools/console_win.h"
+
 namespace {
 
-// Paths are in the ANSI code page; JSON wants UTF-8.
+// Text is in the process's code page (UTF-8 where the manifest applies);
+// JSON wants UTF-8.
 std::string AnsiToUtf8(const std::string& text) {
     const int size = static_cast<int>(text.size());
     std::wstring wide(MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0), L'\0');
@@ -31,6 +34,8 @@ std::string AnsiToUtf8(const std::string& text) {
 int main(int argc, char** argv) {
     // Report lines carry their own CR LF; text mode would double the CR.
     _setmode(_fileno(stdout), _O_BINARY);
+    // A console window shows the text right whatever its own code page.
+    const ConsoleStream out(std::cout, STD_OUTPUT_HANDLE), err(std::cerr, STD_ERROR_HANDLE);
     std::vector<const char*> args(argv, argv + argc);
     // Explorer starts a program with the files dropped onto it and no command:
     // they are repaired, with the questions asked in the console window.

@@ -1,7 +1,7 @@
 #!/bin/sh
 # tidewatch-dat from the outside, natively or under Wine: what its entry
 # wires up (line ends, exit status, terminals, standard error, files dropped
-# onto it, names in any script):
+# onto it, names in any script, a console window):
 #   tool_cli.sh native|wine PROGRAM
 set -u
 mode=$1
@@ -56,6 +56,11 @@ if [ "$mode" = wine ]; then
   [ $rc = 0 ] || fail "files dropped onto the program: exit $rc; $(cat err.txt)"
   cmp -s two.dat good.dat && cmp -s "dropped/файл-日本.dat" good.dat || fail "dropped files not repaired"
   grep -q 'File dropped\\файл-日本.dat repaired successfully!' out.txt || fail "report: $(cat out.txt)"
+  # In a console window (Wine's, on a terminal) the text reads right; what
+  # goes to a file stays the bytes it was.
+  LANG=C.UTF-8 script -qec "wine '$exe' verify $junk missing-файл.dat 2> err.txt" /dev/null > out.txt
+  grep -q "Verifying $junk\.\.\." out.txt || fail "a name in a console window: $(cat -v out.txt)"
+  said "tidewatch-dat: missing-файл.dat: $missing" || fail "a reason in a file: $(cat -v err.txt)"
 fi
 [ $status = 0 ] && echo "tidewatch-dat ($mode): all checks passed"
 exit $status
