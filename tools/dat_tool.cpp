@@ -144,7 +144,7 @@ void WriteJson(const Run& run, const std::string& path, const char* status, cons
     if (!f.backup.empty())
         line["backup"] = run.s.toUtf8 ? run.s.toUtf8(f.backup) : f.backup;
     if (!f.error.empty())
-        line["error"] = f.error;
+        line["error"] = run.s.toUtf8 ? run.s.toUtf8(f.error) : f.error;
     run.s.out << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
 }
 

@@ -29,7 +29,7 @@ class Tool : public DatFileTest {
         out_.str("");
         err_.str("");
         std::istringstream in;
-        DatToolStreams streams{out_, err_, in, false, false, "\n", kSeparator, nullptr};
+        DatToolStreams streams{out_, err_, in, false, false, "\n", kSeparator, Marked};
         return RunDatTool(int(argv.size()), argv.data(), streams);
     }
     static Lines LinesOf(const std::ostringstream& stream) {
@@ -39,6 +39,8 @@ class Tool : public DatFileTest {
             lines.push_back(line);
         return lines;
     }
+    // Shows which text JSON took through the conversion to UTF-8.
+    static std::string Marked(const std::string& text) { return "<" + text + ">"; }
     std::ostringstream out_, err_;
 };
 
@@ -144,8 +146,8 @@ TEST_F(Tool, JsonOneValidObjectPerFile) {
         {mixed, JunkFile(),
          R"({"status":"repaired","pointer":39,"file_checksum":)" + junk +
              R"(,"calculated_checksum":)" + junkSum + R"(,"new_pointer":39,"new_checksum":)" +
-             junk + R"(,"backup":)" + nlohmann::json(PathOf(mixed + ".bak")).dump() + "}"},
-        {"missing.dat", {}, R"({"status":"unreadable","error":"x"})"},
+             junk + R"(,"backup":)" + nlohmann::json(Marked(PathOf(mixed + ".bak"))).dump() + "}"},
+        {"missing.dat", {}, R"({"status":"unreadable","error":"<x>"})"},
 #ifndef _WIN32
         {"q\"uo\\te\n\xff.dat", GoodSong(), ok},
 #endif
@@ -165,10 +167,15 @@ TEST_F(Tool, JsonOneValidObjectPerFile) {
     ASSERT_EQ(std::size(cases), lines.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
         nlohmann::json line = nlohmann::json::parse(lines[i], nullptr, false);
-        ASSERT_TRUE(line.is_object() && line["path"].is_string()) << lines[i];
+        ASSERT_TRUE(line.is_object()) << lines[i];
+        EXPECT_EQ(nlohmann::json(Marked(PathOf(cases[i].name)))
+                      .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+                  line["path"].dump());
         line.erase("path");
-        if (line.contains("error"))
-            line["error"] = "x"; // the system's words
+        if (line.contains("error")) { // the system's words
+            const std::string error = line["error"];
+            line["error"] = error.front() == '<' && error.back() == '>' ? "<x>" : error;
+        }
         EXPECT_EQ(nlohmann::json::parse(cases[i].fields), line) << lines[i];
     }
 }
