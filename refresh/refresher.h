@@ -28,11 +28,10 @@ HWND CreateTrayWindow(HINSTANCE instance);
 // Removes the icon and ends the process with exit code 0.
 [[noreturn]] void ExitTidewatch();
 
-// Timer 1: starts a refresh worker for `trayWindow` and makes it the newest;
-// wakes older workers so they notice and end. Starts none while a worker
-// waits for the client to answer. Main thread only.
+// Timer 1: starts a refresh worker for `trayWindow` as g_hWorker, unless the
+// last one is still running (walking, paused or waiting for the client).
+// Main thread only.
 void StartRefreshWorker(HWND trayWindow);
 
-// Timer 2: ends the pause of the newest worker and wakes any older one.
-// Main thread only.
-void ResumeWorkers();
+// Timer 2: ends the pause of g_hWorker. Main thread only.
+void ResumeWorker();

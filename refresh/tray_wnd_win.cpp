@@ -34,7 +34,7 @@ void OnTimer(HWND window, UINT_PTR id) {
         break;
     }
     case TIMER_ITEM:
-        ResumeWorkers();
+        ResumeWorker();
         break;
     case TIMER_CLIENT_CHECK: {
         HWND client = FindWindowA(kClientClass, nullptr);

@@ -15,15 +15,6 @@ bool IsTreeViewClass(const char* className) {
 
 namespace {
 
-// A pause point: an older worker stops here rather than pausing, and also
-// when it learns after waking that it has been superseded.
-bool PausePoint(const WalkOps& ops) {
-    if (!ops.isNewest(ops.context))
-        return false;
-    ops.pause(ops.context);
-    return ops.isNewest(ops.context);
-}
-
 std::uint32_t ScaledInterval(std::int32_t value, std::int64_t factor) {
     if (value <= 0)
         return 0;
@@ -45,15 +36,18 @@ bool WalkTreeViews(const TreeTable& table, const WalkOps& ops) {
         if (item == 0)
             continue;
         if (!ops.selectItem(c, tree, item) || !ops.sendCommand(c, CLIENT_CMD_VIEW) ||
-            !ops.sendCommand(c, CLIENT_CMD_ITEM) || !PausePoint(ops))
+            !ops.sendCommand(c, CLIENT_CMD_ITEM))
             return false;
+        ops.pause(c);
         for (;;) {
             if (!ops.nextItem(c, tree, item, &item))
                 return false;
             if (item == 0)
                 break;
-            if (!ops.selectItem(c, tree, item) || !PausePoint(ops) ||
-                !ops.sendCommand(c, CLIENT_CMD_ITEM))
+            if (!ops.selectItem(c, tree, item))
+                return false;
+            ops.pause(c);
+            if (!ops.sendCommand(c, CLIENT_CMD_ITEM))
                 return false;
         }
     }

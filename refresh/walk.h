@@ -38,8 +38,6 @@ struct WalkOps {
     bool (*rootItem)(void* context, TreeRef tree, ItemRef* root);
     bool (*nextItem)(void* context, TreeRef tree, ItemRef item, ItemRef* next);
     bool (*selectItem)(void* context, TreeRef tree, ItemRef item);
-    // False once a newer worker has been started.
-    bool (*isNewest)(void* context);
     // Waits the item delay (returns at once when there is none).
     void (*pause)(void* context);
 };
@@ -47,9 +45,8 @@ struct WalkOps {
 // Per tree: CLIENT_CMD_VIEW; the root selected; CLIENT_CMD_VIEW; CLIENT_CMD_ITEM;
 // pause; then for every further top-level item: selected, pause,
 // CLIENT_CMD_ITEM. A tree without items gets the first command only.
-// Returns true when the walk ran to its end; false when it stopped at a
-// pause because a newer worker exists (checked before and after each pause),
-// or because the client did not answer.
+// Returns true when the walk ran to its end, false when it stopped because
+// the client did not answer.
 bool WalkTreeViews(const TreeTable& table, const WalkOps& ops);
 
 // Timer 1 interval for a refresh delay in minutes; 0 means disabled (a blank

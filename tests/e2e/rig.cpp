@@ -178,7 +178,7 @@ std::string AnswerBox(const char* caption, int button, DWORD ms) {
 
 // The system's process list carries each thread's times, also for other
 // processes (which GetProcessTimes under Wine does not).
-double CpuMs(DWORD pid, int* threads) {
+double CpuMs(DWORD pid) {
     using Query = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
     static const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
@@ -196,8 +196,6 @@ double CpuMs(DWORD pid, int* threads) {
             double ms = 0;
             for (ULONG i = 0; i < process->NumberOfThreads; ++i)
                 ms += (thread[i].kernel.QuadPart + thread[i].user.QuadPart) / 10000.0;
-            if (threads)
-                *threads = static_cast<int>(process->NumberOfThreads);
             return ms;
         }
         if (process->NextEntryOffset == 0)

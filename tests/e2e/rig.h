@@ -61,5 +61,5 @@ void SetTextOf(HWND window, int id, const std::string& text);
 // A message box with this caption: its text, then the button pressed.
 std::string AnswerBox(const char* caption, int button, DWORD ms = 20000);
 
-// CPU time of a process in milliseconds, its threads summed, and their number.
-double CpuMs(DWORD pid, int* threads = nullptr);
+// CPU time of a process in milliseconds, its threads summed.
+double CpuMs(DWORD pid);

@@ -1,4 +1,4 @@
-// The order of one walk, its pauses, a newer worker, and the timer arithmetic.
+// The order of one walk, its pauses, and the timer arithmetic.
 #include "refresh/walk.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +13,7 @@ namespace {
 struct FakeClient {
     std::vector<int> items;
     std::vector<std::string> log;
-    int newestUntilPause = 1000; // pauses after which the worker is superseded
-    std::size_t answers = 1000;  // messages the client answers
+    std::size_t answers = 1000; // messages the client answers
     std::size_t sent = 0;
     bool Log(const std::string& what) {
         log.push_back(what);
@@ -42,11 +41,7 @@ const WalkOps kOps = {
         return Self(c).Log("next " + Item(item));
     },
     [](void* c, TreeRef, ItemRef item) { return Self(c).Log("select " + Item(item)); },
-    [](void* c) -> bool { return Self(c).newestUntilPause > 0; },
-    [](void* c) {
-        Self(c).log.push_back("pause");
-        --Self(c).newestUntilPause;
-    }};
+    [](void* c) { Self(c).log.push_back("pause"); }};
 
 // The walk of the trees, and whether it ran to its end.
 bool Walk(FakeClient& client) {
@@ -69,18 +64,15 @@ TEST(Walk, FirstItemThenPausesBeforeEachLaterCommandAndEmptyTreesSkipped) {
               client.log);
 }
 
-// A worker superseded stops at its next pause point (before or after the
-// pause); one whose client does not answer stops at once.
-TEST(Walk, StopsWhenSupersededOrNotAnswered) {
+// A client that does not answer stops the walk at once.
+TEST(Walk, StopsWhenNotAnswered) {
     const struct {
-        int newestUntilPause;
         std::size_t answers, steps;
-    } cases[] = {{0, 1000, 5}, {2, 1000, 9}, {1000, 0, 1}, {1000, 2, 3},
-                 {1000, 4, 5}, {1000, 5, 7}, {1000, 8, 11}};
+    } cases[] = {{0, 1}, {2, 3}, {4, 5}, {5, 7}, {8, 11}};
     for (const auto& c : cases) {
-        FakeClient client{{2, 1}, {}, c.newestUntilPause, c.answers};
+        FakeClient client{{2, 1}, {}, c.answers};
         EXPECT_FALSE(Walk(client));
-        EXPECT_EQ(c.steps, client.log.size()) << c.newestUntilPause << " " << c.answers;
+        EXPECT_EQ(c.steps, client.log.size()) << c.answers;
     }
 }
 
