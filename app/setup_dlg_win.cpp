@@ -5,6 +5,7 @@
 
 #include "app/decimal.h"
 #include "job/repair_job.h"
+#include "refresh/refresher.h"
 #include "refresh/settings.h"
 #include "res/resource.h"
 
@@ -49,7 +50,7 @@ INT_PTR CALLBACK SetupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
         OnInitDialog(dialog);
         break;
     case WM_CLOSE:
-        ExitProcess(0);
+        ExitTidewatch();
     case WM_SYSCOMMAND:
         // The low four bits of a system command are the system's own.
         if ((wParam & 0xFFF0) == IDM_REPAIR_DAT)

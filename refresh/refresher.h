@@ -25,7 +25,9 @@ extern HANDLE g_hWorker;
 // the window, however that ends.
 HWND CreateTrayWindow(HINSTANCE instance);
 
-// Removes the icon and ends the process with exit code 0.
+// Every way out: waits, up to 10 s, for a file replace in progress to finish
+// and lets no new one start, removes the icon and ends the process with exit
+// code 0.
 [[noreturn]] void ExitTidewatch();
 
 // Timer 1: starts a refresh worker for `trayWindow` as g_hWorker, unless the

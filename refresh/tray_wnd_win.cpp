@@ -1,5 +1,6 @@
 #include "refresh/refresher.h"
 
+#include "dat/dat_io.h"
 #include "refresh/settings.h"
 #include "refresh/walk.h"
 #include "res/resource.h"
@@ -116,6 +117,9 @@ HWND CreateTrayWindow(HINSTANCE instance) {
 }
 
 void ExitTidewatch() {
+    // A replace takes milliseconds; a file cut between its temporary copy and
+    // its place would be worse than a late exit.
+    DatIoHoldReplaces(10000);
     if (g_trayIcon.hWnd != nullptr)
         Shell_NotifyIconA(NIM_DELETE, &g_trayIcon);
     ExitProcess(0);

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <tuple>
 
+#include "dat/dat_io.h"
 #include "refresh/settings.h"
 #include "res/resource.h"
 #include "tests/e2e/rig.h"
@@ -79,6 +81,31 @@ TEST(Tray, IconRecordTimerMenuAndTaskbarRestart) {
     EXPECT_FALSE(IsWindow(tray));
     EXPECT_FALSE(IconShown()) << "the icon outlived its window";
     DestroyWindow(keeper);
+}
+
+// ExitTidewatch in a copy of this program, on another thread than a file
+// replace in progress: the process lives until the replace has ended it.
+TEST(Exit, WaitsForAFileReplaceInProgress) {
+    HANDLE exiting = CreateEventA(nullptr, TRUE, FALSE, "tw-exit-exiting");
+    HANDLE finish = CreateEventA(nullptr, TRUE, FALSE, "tw-exit-finish");
+    if (GetEnvironmentVariableA("TW_EXIT_CHILD", nullptr, 0)) {
+        DatIoReplaceScope replace;
+        std::thread([&] {
+            SetEvent(exiting);
+            ExitTidewatch();
+        }).detach();
+        WaitForSingleObject(finish, 20000);
+        ExitProcess(7);
+    }
+    char self[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    SetEnvironmentVariableA("TW_EXIT_CHILD", "1");
+    Program child(std::string(self) + " --gtest_filter=Exit.*");
+    SetEnvironmentVariableA("TW_EXIT_CHILD", nullptr);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(exiting, 20000));
+    SetEvent(finish);
+    EXPECT_EQ(7, child.Exit()) << "ended with a replace in progress";
+    CloseHandle(exiting), CloseHandle(finish);
 }
 
 bool HasEnded(HANDLE thread) {
