@@ -9,7 +9,8 @@ extern char g_clientPath[MAX_PATH];
 // The setup dialog (IDD_SETUP). Returns FALSE for every message. GO reads
 // the delays and locates the client, and ends the dialog only when a client
 // was found; the close box ends the process with code 0 (ExitTidewatch);
-// IDC_REPAIR (also in the system menu) starts a repair job thread.
+// IDC_REPAIR (also in the system menu) starts a repair job thread. A
+// non-zero creation parameter shows the fields as GO last left them.
 INT_PTR CALLBACK SetupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Fills g_refreshMinutes and g_itemDelaySeconds from the dialog's two fields.
 void ReadDelays(HWND dialog);

@@ -2,6 +2,7 @@
 #include "app/launcher.h"
 
 #include <cstring>
+#include <string>
 
 #include "app/decimal.h"
 #include "job/repair_job.h"
@@ -14,10 +15,27 @@ namespace {
 // The setup dialog's system menu item that issues IDC_REPAIR.
 constexpr char kRepairMenuText[] = "Repair DAT files...";
 
-void OnInitDialog(HWND dialog) {
+// The fields as GO last left them, for the dialog shown again.
+struct Typed {
+    std::string minutes, seconds;
+    WPARAM kazaa;
+} s_typed;
+
+std::string FieldText(HWND dialog, int id) {
+    std::string text(GetWindowTextLengthA(GetDlgItem(dialog, id)) + 1, '\0');
+    text.resize(GetDlgItemTextA(dialog, id, &text[0], static_cast<int>(text.size())));
+    return text;
+}
+
+void OnInitDialog(HWND dialog, bool again) {
     // The template has no Morpheus box, so this goes nowhere; kept so a
     // template that adds one starts with it ticked.
     SendMessageA(GetDlgItem(dialog, IDC_OPT_MORPHEUS), BM_SETCHECK, BST_CHECKED, 0);
+    if (again) {
+        SetDlgItemTextA(dialog, IDC_REFRESH_MINUTES, s_typed.minutes.c_str());
+        SetDlgItemTextA(dialog, IDC_ITEM_SECONDS, s_typed.seconds.c_str());
+        SendMessageA(GetDlgItem(dialog, IDC_OPT_KAZAA), BM_SETCHECK, s_typed.kazaa, 0);
+    }
 
     // The template has no control for the repair command; the system menu offers it.
     HMENU menu = GetSystemMenu(dialog, FALSE);
@@ -33,6 +51,9 @@ void OnGo(HWND dialog) {
         memset(g_clientPath, 0, sizeof g_clientPath);
         return;
     }
+    s_typed = {
+        FieldText(dialog, IDC_REFRESH_MINUTES), FieldText(dialog, IDC_ITEM_SECONDS),
+        static_cast<WPARAM>(SendMessageA(GetDlgItem(dialog, IDC_OPT_KAZAA), BM_GETCHECK, 0, 0))};
     EndDialog(dialog, 0);
 }
 
@@ -44,10 +65,10 @@ void StartRepairJob() {
 
 } // namespace
 
-INT_PTR CALLBACK SetupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK SetupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
-        OnInitDialog(dialog);
+        OnInitDialog(dialog, lParam != 0);
         break;
     case WM_CLOSE:
         ExitTidewatch();

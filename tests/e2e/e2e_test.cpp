@@ -64,10 +64,10 @@ class Scenario : public ::testing::Test {
   protected:
     // tidewatch.exe with its setup dialog; the stand-in registered as the
     // KaZaA installation or no client at all.
-    void Start(bool registered, const char* trees = "", DWORD windowDelayMs = 0) {
-        const std::string exe = StandinExe(), folder = exe.substr(0, exe.rfind('\\')) + '\0';
-        RegisterClient(kKazaaKey, "ExeDir", registered ? folder : "");
-        ConfigureStandin(trees, windowDelayMs);
+    void Start(bool registered, const char* trees = "", DWORD windowDelayMs = 0,
+               const char* exit = "") {
+        RegisterClient(kKazaaKey, "ExeDir", registered ? clientFolder_ + '\0' : "");
+        ConfigureStandin(trees, windowDelayMs, "", exit);
         tidewatch_.reset(new Program(WinPath(TW_TIDEWATCH_EXE)));
         setup_ = WaitWindow("#32770", "Tidewatch+", 60000);
         ASSERT_TRUE(setup_);
@@ -101,22 +101,37 @@ class Scenario : public ::testing::Test {
     }
     std::unique_ptr<Program> tidewatch_;
     HWND setup_ = nullptr;
+    const std::string clientFolder_ = StandinExe().substr(0, StandinExe().rfind('\\'));
 };
 
-// The client is launched from where it is registered, its window waited for at idle.
-TEST_F(Scenario, SecondCopyThenTheClientAwaitedAtIdleAndItsEndEndsTheProgram) {
-    Start(true, "a,b", 4000);
+// Clients that cannot start (a stale install, an end before the window) are
+// named with the reason and the dialog comes back as it was left; then the
+// client is launched in its own folder, its window waited for at idle.
+TEST_F(Scenario, SecondCopyClientsThatCannotStartThenOneAwaitedAtIdleWhoseEndEndsAll) {
+    Start(true, "a,b", 4000, "3");
     {
         Program second(WinPath(TW_TIDEWATCH_EXE));
         EXPECT_EQ("Tidewatch is already running", AnswerBox("Error", IDOK, 30000));
         EXPECT_EQ(0, second.Exit());
         EXPECT_TRUE(IsWindowVisible(setup_)) << "the first copy's dialog";
     }
-    Fill("", "");
+    Fill("0", "2");
+    RegisterClient(kKazaaKey, "ExeDir", std::string("C:\\windows", 11));
+    Press(setup_, IDC_GO);
+    EXPECT_EQ("Tidewatch could not start C:\\windows\\Kazaa.exe\r\nFile not found.",
+              AnswerBox("Error", IDOK));
+    ASSERT_TRUE(setup_ = WaitWindow("#32770", "Tidewatch+"));
+    RegisterClient(kKazaaKey, "ExeDir", clientFolder_ + '\0');
+    Press(setup_, IDC_GO);
+    EXPECT_EQ("Tidewatch could not start " + StandinExe() +
+                  "\r\nIt ended before its window appeared, with exit code 3.",
+              AnswerBox("Error", IDOK, 60000));
+    ASSERT_TRUE(setup_ = WaitWindow("#32770", "Tidewatch+"));
+    EXPECT_EQ("0 2", TextOf(setup_, IDC_REFRESH_MINUTES) + " " + TextOf(setup_, IDC_ITEM_SECONDS));
     const DWORD started = GetTickCount();
     const double cpuBefore = CpuMs(tidewatch_->pid);
     ASSERT_TRUE(Go());
-    EXPECT_TRUE(WaitStandinLog(" exe=" + StandinExe(), 0));
+    EXPECT_TRUE(WaitStandinLog(" exe=" + StandinExe() + " cwd=" + clientFolder_, 0));
     const double cpu = (CpuMs(tidewatch_->pid) - cpuBefore) * 100 / (GetTickCount() - started);
     std::printf("CPU while waiting for the client's window: %.1f %% of a core\n", cpu);
     EXPECT_LT(cpu, 10.0);

@@ -93,13 +93,14 @@ std::string StandinExe() {
     return WinPath(TW_STANDIN_EXE);
 }
 
-void ConfigureStandin(const char* trees, DWORD delayMs, const char* hang) {
+void ConfigureStandin(const char* trees, DWORD delayMs, const char* hang, const char* exit) {
     EndStandin();
     DeleteFileA(LogPath().c_str());
     SetEnvironmentVariableA("TW_STANDIN_LOG", LogPath().c_str());
     SetEnvironmentVariableA("TW_STANDIN_TREES", trees);
     SetEnvironmentVariableA("TW_STANDIN_DELAY", std::to_string(delayMs).c_str());
     SetEnvironmentVariableA("TW_STANDIN_HANG", hang);
+    SetEnvironmentVariableA("TW_STANDIN_EXIT", exit);
 }
 
 void EndStandin() {

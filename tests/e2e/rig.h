@@ -45,7 +45,8 @@ std::string WinPath(std::string unixPath);
 std::string StandinExe();
 // The trees and behaviour of the stand-in started next (also by a program
 // under test; see standin.cpp), with a fresh log; ends one still running.
-void ConfigureStandin(const char* trees, DWORD delayMs = 0, const char* hang = "");
+void ConfigureStandin(const char* trees, DWORD delayMs = 0, const char* hang = "",
+                      const char* exit = "");
 void EndStandin();
 // Log lines after READY, without their times ("WM_COMMAND 32880", ...).
 std::vector<std::string> StandinEvents(std::vector<DWORD>* ticks = nullptr);

@@ -1,6 +1,6 @@
 // The stand-in client: a window of the client's class with tree views,
 // which logs what it receives, a line each, "<GetTickCount ms> <EVENT> ...":
-//   START pid=N exe=PATH | READY | WM_COMMAND ID | SELECT tree=N item=TEXT
+//   START pid=N exe=PATH cwd=FOLDER | READY | WM_COMMAND ID | SELECT tree=N item=TEXT
 //   HANG ms=N | EXIT N
 //
 // Environment (all optional):
@@ -11,6 +11,8 @@
 //                     with a (child a1) and b, and a tree two panels deep with c)
 //   TW_STANDIN_DELAY  milliseconds before the window is created
 //   TW_STANDIN_HANG   "ID:MS": on the first WM_COMMAND ID, stop answering for MS
+//   TW_STANDIN_EXIT   "N": the first start into a fresh log ends with exit
+//                     code N before creating its window
 #include <windows.h>
 #include <commctrl.h>
 
@@ -116,9 +118,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     g_log = CreateFileA(Env("TW_STANDIN_LOG").c_str(), FILE_APPEND_DATA,
                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    char self[MAX_PATH] = "";
+    const bool first = GetFileSize(g_log, nullptr) == 0;
+    char self[MAX_PATH] = "", folder[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, self, sizeof self);
-    Log("START pid=" + std::to_string(GetCurrentProcessId()) + " exe=" + self);
+    GetCurrentDirectoryA(sizeof folder, folder);
+    Log("START pid=" + std::to_string(GetCurrentProcessId()) + " exe=" + self + " cwd=" + folder);
+    if (first && !Env("TW_STANDIN_EXIT").empty())
+        return std::atoi(Env("TW_STANDIN_EXIT").c_str());
     std::sscanf(Env("TW_STANDIN_HANG").c_str(), "%u:%lu", &g_hangCommand, &g_hangMs);
     Sleep(std::strtoul(Env("TW_STANDIN_DELAY").c_str(), nullptr, 10));
 
