@@ -1,11 +1,32 @@
 #include "dat/dat_io.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
 
 namespace {
+
+#ifdef _WIN32
+const char kSeparators[] = "\\/:";
+constexpr bool kFoldCase = true;
+constexpr std::size_t kLongestPath = 259; // MAX_PATH without its terminating zero
+#else
+const char kSeparators[] = "/";
+constexpr bool kFoldCase = false;
+constexpr std::size_t kLongestPath = 4095; // PATH_MAX without its terminating zero
+#endif
+
+char Folded(char c) {
+    return kFoldCase && c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return Folded(x) == Folded(y);
+           });
+}
 
 thread_local DatIoFaultHook t_hook = nullptr;
 thread_local void* t_hookContext = nullptr;
@@ -72,14 +93,62 @@ void DatIoSetLastError(const std::string& reason) {
     t_lastError = reason;
 }
 
-std::string DatIoTempName(const std::string& name, unsigned salt, bool foldCase) {
-    std::uint64_t hash = 0xCBF29CE484222325u ^ salt; // FNV-1a
-    for (char c : name) {
-        if (foldCase && c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001B3u;
+std::string DatIoTempPath(const std::string& path, DatIoTemp kind) {
+    const std::size_t at = path.find_last_of(kSeparators) + 1; // 0 without a folder
+    const std::string name = path.substr(at);
+    std::uint32_t hash = 2166136261u; // FNV-1a
+    for (char c : name)
+        hash = (hash ^ static_cast<unsigned char>(Folded(c))) * 16777619u;
+    // The kind in the two top bits: the first digit sets the kinds apart.
+    hash = (hash & 0x3FFFFFFFu) | static_cast<std::uint32_t>(kind) << 30;
+    const std::size_t room = kLongestPath > at ? kLongestPath - at : 0;
+    const std::size_t length =
+        room < 9 && name.size() < 9 ? std::max<std::size_t>({room, name.size(), 1}) : 9;
+    auto make = [&](std::uint32_t h) {
+        char text[16];
+        std::snprintf(text, sizeof text, "~%08x", static_cast<unsigned>(h));
+        if (length == 1) // one character for each kind and each value of bit 29
+            text[0] = "~!#-+="[static_cast<unsigned>(kind) + (h >> 29 & 1) * 3];
+        return std::string(text, length);
+    };
+    std::string own = make(hash);
+    if (SameName(own, name)) // a file named as ours would be: bit 29 tells them apart
+        own = make(hash ^ 1u << 29);
+    return path.substr(0, at) + own;
+}
+
+bool DatIoPutInPlace(const std::string& temp, const std::string& path, const char* backup) {
+    bool readOnly = false, ignored = false;
+    const std::string oldId = backup ? DatIoFileId(backup, &readOnly) : std::string();
+    // A backup that is a link to the file holds the original already.
+    if (!backup || (!oldId.empty() && oldId == DatIoFileId(path, &ignored)))
+        return !DatIoFaultAt(DatIoStep::Replace) && DatIoRename(temp, path);
+    const std::string original = DatIoTempPath(backup, DatIoTemp::Original);
+    const std::string oldAside = DatIoTempPath(backup, DatIoTemp::OldBackup);
+    // What an interrupted replace left: links or copies of files still in place.
+    DatIoRemove(original);
+    DatIoRemove(oldAside);
+    if (readOnly)
+        DatIoSetLastError("read-only");
+    bool ok = !readOnly && !DatIoFaultAt(DatIoStep::KeepOldBackup) &&
+              (oldId.empty() || DatIoLinkOrCopy(backup, oldAside));
+    ok = ok && !DatIoFaultAt(DatIoStep::Backup) && DatIoLinkOrCopy(path, original);
+    ok = ok && !DatIoFaultAt(DatIoStep::RenameBackup) && DatIoRename(original, backup);
+    const bool backedUp = ok;
+    if (!backedUp)
+        DatIoSetLastError("backup " + std::string(backup) + ": " + DatIoLastError());
+    ok = ok && !DatIoFaultAt(DatIoStep::Replace) && DatIoRename(temp, path);
+    const std::string reason = DatIoLastError();
+    if (!ok && backedUp) { // the older backup back in its place, or none as before
+        if (oldId.empty())
+            DatIoRemove(backup);
+        else
+            DatIoRename(oldAside, backup);
     }
-    char text[16];
-    std::snprintf(text, sizeof text, "~%08x", static_cast<unsigned>(hash ^ (hash >> 32)));
-    return std::string(text, name.size() < 9 ? (name.empty() ? 1 : name.size()) : 9);
+    if (ok || !backedUp) {
+        DatIoRemove(original);
+        DatIoRemove(oldAside);
+    }
+    DatIoSetLastError(ok ? std::string() : reason);
+    return ok;
 }

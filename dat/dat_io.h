@@ -1,9 +1,10 @@
 // File access of the DAT repairer. A file is held exclusively while it is
 // open (Windows: CreateFileA sharing nothing; POSIX: open plus an exclusive
 // advisory lock), and a repair replaces a file's content crash-safely: the
-// new content goes to a temporary file in the same folder, is flushed, and
-// then takes the original's place in one atomic step that keeps the file's
-// identity (Windows: ReplaceFileA; POSIX: rename, mode, owner and group).
+// new content goes to a temporary file in the same folder, is flushed, is
+// given the file's identity (Windows: attributes, creation time, access
+// control list; POSIX: mode, owner and group), and then takes the
+// original's place in one atomic rename (Windows: MoveFileExA).
 #pragma once
 
 #include <cstddef>
@@ -39,9 +40,11 @@ bool DatIoRead(DatIoFile* file, std::uint64_t offset, void* buffer, std::size_t 
 // keep bytes, then the tail bytes. Either the whole new content is in place
 // afterwards (true) or the original is untouched and no temporary file is
 // left (false, with the reason in DatIoLastError()). With a backup path, the
-// original content is kept there, made in the same step as the replace and
-// replacing an older backup. The handle may be released inside (Windows
-// cannot replace a file it holds open).
+// original content is kept there, replacing an older backup unless that is
+// read-only; a failure leaves the older backup as it was. Ended at any step,
+// the file holds the original or the new content, the backup is whole, and
+// the next replace of the file takes over what is left. The handle may be
+// released inside (Windows cannot replace a file it holds open).
 bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const void* tail,
                   std::size_t tailSize, const char* backup = nullptr);
 
@@ -63,6 +66,8 @@ struct DatIoReplaceScope {
 // system's words; empty after success.
 const std::string& DatIoLastError();
 void DatIoSetLastError(const std::string& reason);
+// The system's words for an error number (errno; Windows: GetLastError()).
+std::string DatIoSystemReason(unsigned long error);
 
 // The steps of DatIoReplace in their order. Tests make each fail in turn.
 enum class DatIoStep {
@@ -72,8 +77,11 @@ enum class DatIoStep {
     Flush,          // flush the temporary file to the disk
     KeepAttributes, // give it the original's mode and owner, or attributes and times
     CloseTemp,      // close it
-    Backup,         // POSIX: link (or copy) the original to the backup
-    Replace,        // put it in the original's place
+    KeepOldBackup,  // link the older backup aside, to put it back should the rest fail
+    Backup,         // link (or copy) the original beside the backup
+    RenameBackup,   // rename that over the older backup
+    Replace,        // rename the temporary file over the original
+    Link,           // any hard link: failing it takes the copy a file system without links needs
     Count
 };
 
@@ -90,9 +98,29 @@ std::uint64_t DatIoReadCalls();
 bool DatIoFaultAt(DatIoStep step);
 void DatIoCountRead();
 
-// Name of the temporary file (salt 0) or of the original kept aside during
-// a replace (salt 1) for a file of this name: short, of fixed length but
-// never longer than the name itself, the same for each repair of the file
-// (so that one left by an interrupted repair is found again) and different
-// for other names. foldCase: names differing only in letter case are one file.
-std::string DatIoTempName(const std::string& name, unsigned salt, bool foldCase);
+// The files of ours beside a file during its replace.
+enum class DatIoTemp {
+    New,       // the new content, beside the file
+    Original,  // the original linked (or copied) beside the backup, then renamed to it
+    OldBackup, // the older backup, linked beside itself until the replace is done
+};
+
+// Where a file of this kind goes for the file at path: beside it, "~" and
+// eight hex digits of a hash of its name (letter case folded on Windows),
+// the same for each replace of the file, so that one an interrupted replace
+// left is found again. The kinds never share a name with each other or with
+// the file. Shortened only where the path would otherwise be longer than
+// the platform takes, never below the length of the file's own name.
+std::string DatIoTempPath(const std::string& path, DatIoTemp kind);
+
+// The last steps of a replace, shared by the backends: the closed temporary
+// file at temp takes path's place, and with a backup path the original is
+// kept there. They need of the backend: the identity of the file at a path
+// (empty when there is none; a link is not followed) and whether it is
+// read-only; a hard link, or a flushed copy where the file system has
+// none; an atomic rename over any file at `to`, made durable; removal.
+bool DatIoPutInPlace(const std::string& temp, const std::string& path, const char* backup);
+std::string DatIoFileId(const std::string& path, bool* readOnly);
+bool DatIoLinkOrCopy(const std::string& from, const std::string& to);
+bool DatIoRename(const std::string& from, const std::string& to);
+void DatIoRemove(const std::string& path);

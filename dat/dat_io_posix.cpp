@@ -90,13 +90,9 @@ std::string TargetPath(const char* path) {
     return path;
 }
 
-// A file of this name in the folder of path.
-std::string Beside(const std::string& path, const std::string& name) {
-    return path.substr(0, path.rfind('/') + 1) + name;
-}
-
 void SyncFolderOf(const std::string& path) {
-    int fd = open(Beside(path, ".").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = open(path.substr(0, path.rfind('/') + 1).append(".").c_str(),
+                  O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         fsync(fd);
         close(fd);
@@ -114,24 +110,6 @@ bool CopyToNew(int from, std::uint64_t size, const std::string& path) {
     return ok;
 }
 
-// The original as `backup`, made beside that under a name of our own and
-// then renamed over any older backup: a hard link, or a copy where links are
-// impossible.
-bool MakeBackup(int fd, const std::string& target, const std::string& backup, std::uint64_t size) {
-    const std::string aside =
-        Beside(backup, DatIoTempName(backup.substr(backup.rfind('/') + 1), 1, false));
-    unlink(aside.c_str());
-    const bool linked = link(target.c_str(), aside.c_str()) == 0;
-    if (!linked && errno != EPERM && errno != EXDEV && errno != EMLINK && errno != ENOTSUP &&
-        errno != EOPNOTSUPP)
-        return Failed();
-    if ((linked || CopyToNew(fd, size, aside)) && rename(aside.c_str(), backup.c_str()) == 0)
-        return true;
-    Failed();
-    unlink(aside.c_str());
-    return false;
-}
-
 // The original's owner and group where we may (a user can give a file to
 // none but himself, and only to his own groups), and always its mode.
 bool KeepIdentity(int fd, const struct stat& st) {
@@ -141,6 +119,10 @@ bool KeepIdentity(int fd, const struct stat& st) {
 }
 
 } // namespace
+
+std::string DatIoSystemReason(unsigned long error) {
+    return std::strerror(static_cast<int>(error));
+}
 
 void DatIoCloser::operator()(DatIoFile* file) const {
     if (file && file->fd >= 0)
@@ -206,8 +188,7 @@ bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const v
         return Failed();
     const std::string target = TargetPath(path);
     // A temporary file an interrupted repair of this file left is taken over.
-    const std::string temp =
-        Beside(target, DatIoTempName(target.substr(target.rfind('/') + 1), 0, false));
+    const std::string temp = DatIoTempPath(target, DatIoTemp::New);
     if (DatIoFaultAt(DatIoStep::CreateTemp))
         return false;
     unlink(temp.c_str());
@@ -220,14 +201,46 @@ bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const v
     ok = ok && !DatIoFaultAt(DatIoStep::KeepAttributes) && KeepIdentity(fd, st);
     const bool closed = close(fd) == 0 || Failed();
     ok = ok && !DatIoFaultAt(DatIoStep::CloseTemp) && closed;
-    ok = ok && (!backup || (!DatIoFaultAt(DatIoStep::Backup) &&
-                            MakeBackup(file->fd, target, backup, st.st_size)));
-    ok = ok && !DatIoFaultAt(DatIoStep::Replace) &&
-         (rename(temp.c_str(), target.c_str()) == 0 || Failed());
-    if (!ok) {
+    if (!(ok && DatIoPutInPlace(temp, target, backup))) {
         unlink(temp.c_str());
         return false;
     }
-    SyncFolderOf(target);
     return true;
+}
+
+std::string DatIoFileId(const std::string& path, bool* readOnly) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0)
+        return std::string();
+    *readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
+// A copy where the file system has no hard links, or none more for this file.
+bool DatIoLinkOrCopy(const std::string& from, const std::string& to) {
+    const bool refused = DatIoFaultAt(DatIoStep::Link);
+    if (!refused && link(from.c_str(), to.c_str()) == 0)
+        return true;
+    if (!refused && errno != EPERM && errno != EXDEV && errno != EMLINK && errno != ENOTSUP &&
+        errno != EOPNOTSUPP)
+        return Failed();
+    const int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return Failed();
+    struct stat st;
+    const bool ok = (fstat(fd, &st) == 0 || Failed()) &&
+                    CopyToNew(fd, static_cast<std::uint64_t>(st.st_size), to);
+    close(fd);
+    return ok;
+}
+
+bool DatIoRename(const std::string& from, const std::string& to) {
+    if (rename(from.c_str(), to.c_str()) != 0)
+        return Failed();
+    SyncFolderOf(to);
+    return true;
+}
+
+void DatIoRemove(const std::string& path) {
+    unlink(path.c_str());
 }

@@ -17,14 +17,7 @@ constexpr DWORD kCopyChunk = 1 << 20;
 
 // Records the system's message for error as the reason; always false.
 bool Failed(DWORD error = GetLastError()) {
-    char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, error, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    std::string reason = text ? text : "Error " + std::to_string(error);
-    LocalFree(text);
-    reason.erase(reason.find_last_not_of(" \r\n") + 1);
-    DatIoSetLastError(reason);
+    DatIoSetLastError(DatIoSystemReason(error));
     return false;
 }
 
@@ -65,48 +58,30 @@ bool CopyRange(HANDLE from, HANDLE to, std::uint64_t count) {
     return true;
 }
 
-std::string::size_type NameStart(const std::string& path) {
-    const std::string::size_type end = path.find_last_of("\\/:");
-    return end == std::string::npos ? 0 : end + 1;
-}
-
-// The file name salt gives in the folder of path.
-std::string Beside(const std::string& path, unsigned salt) {
-    const std::string::size_type at = NameStart(path);
-    return path.substr(0, at) + DatIoTempName(path.substr(at), salt, true);
-}
-
-void Remove(const std::string& path) {
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(path.c_str());
-}
-
-// ReplaceFileA keeps the original's identity: attributes, times, access
-// control list, owner, named streams and short name. It is always given a
-// name to put the original under (the backup, or one of our own), so that
-// the original never loses its last name; refused before it touched
-// anything (a file system without the support), the plain move does.
-bool ReplaceWith(const std::string& temp, const std::string& path, const char* backup) {
-    const std::string aside = backup ? backup : Beside(path, 1);
-    Remove(aside); // an older backup, or what an interrupted replace left aside
-    if (ReplaceFileA(path.c_str(), temp.c_str(), aside.c_str(), REPLACEFILE_WRITE_THROUGH, nullptr,
-                     nullptr)) {
-        if (!backup)
-            Remove(aside);
-        return true;
-    }
-    const DWORD error = GetLastError();
-    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) // the original is aside: back it goes
-        MoveFileExA(aside.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
-    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 ||
-        (backup && !CopyFileA(path.c_str(), backup, FALSE)))
-        return Failed(error);
-    return MoveFileExA(temp.c_str(), path.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
-           Failed();
+// The original's access control list, for the new file; none (the folder's,
+// as for any new file) where it cannot be read.
+std::vector<char> AccessControlOf(HANDLE file) {
+    DWORD size = 0;
+    GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+    std::vector<char> descriptor(size);
+    if (size == 0 ||
+        !GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, descriptor.data(), size, &size))
+        descriptor.clear();
+    return descriptor;
 }
 
 } // namespace
+
+std::string DatIoSystemReason(unsigned long error) {
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, error, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    std::string reason = text ? text : "Error " + std::to_string(error);
+    LocalFree(text);
+    reason.erase(reason.find_last_not_of(" \r\n") + 1);
+    return reason;
+}
 
 void DatIoCloser::operator()(DatIoFile* file) const {
     if (file && file->handle != INVALID_HANDLE_VALUE)
@@ -161,24 +136,29 @@ bool DatIoRead(DatIoFile* file, std::uint64_t offset, void* buffer, std::size_t 
     return true;
 }
 
+// The new file gets the original's identity (access control list,
+// creation time, attributes) and then takes its place in one atomic rename,
+// so that no moment leaves the original under another name only.
 bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const void* tail,
                   std::size_t tailSize, const char* backup) {
     const BY_HANDLE_FILE_INFORMATION& info = file->info;
     // What an interrupted repair of this file left is taken over.
-    const std::string temp = Beside(path, 0);
+    const std::string temp = DatIoTempPath(path, DatIoTemp::New);
     if (DatIoFaultAt(DatIoStep::CreateTemp))
         return false;
-    Remove(temp);
-    HANDLE handle = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    DeleteFileA(temp.c_str());
+    std::vector<char> access = AccessControlOf(file->handle);
+    HANDLE handle = CreateFileA(temp.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return Failed();
     bool ok = !DatIoFaultAt(DatIoStep::CopyKept) && CopyRange(file->handle, handle, keep);
     ok = ok && !DatIoFaultAt(DatIoStep::WriteTail) && WriteAll(handle, tail, tailSize);
     ok = ok && !DatIoFaultAt(DatIoStep::Flush) && (FlushFileBuffers(handle) || Failed());
-    // Set here too, for a replace that cannot carry them over.
     ok = ok && !DatIoFaultAt(DatIoStep::KeepAttributes) &&
-         (SetFileTime(handle, &info.ftCreationTime, nullptr, nullptr) || Failed());
+         (SetFileTime(handle, &info.ftCreationTime, nullptr, nullptr) || Failed()) &&
+         (access.empty() ||
+          SetKernelObjectSecurity(handle, DACL_SECURITY_INFORMATION, access.data()) || Failed());
     const bool closed = CloseHandle(handle) || Failed();
     const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
@@ -188,17 +168,60 @@ bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const v
                                                : FILE_ATTRIBUTE_NORMAL) ||
           Failed());
     if (ok) {
-        // Windows cannot replace a file that is open, even by us: let go of
-        // it just before. Should anyone open it in that moment, the replace
-        // fails and the original stays as it was.
+        // Windows cannot rename over a file that is open, even by us: let go
+        // of it just before. Should anyone open it in that moment, the
+        // rename fails and the original stays as it was.
         CloseHandle(file->handle);
         file->handle = INVALID_HANDLE_VALUE;
-        ok = !DatIoFaultAt(DatIoStep::Backup) && !DatIoFaultAt(DatIoStep::Replace) &&
-             ReplaceWith(temp, path, backup);
+        ok = DatIoPutInPlace(temp, path, backup);
     }
     if (!ok) {
-        Remove(temp);
+        DeleteFileA(temp.c_str());
         return false;
     }
     return true;
+}
+
+std::string DatIoFileId(const std::string& path, bool* readOnly) {
+    HANDLE handle = CreateFileA(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info);
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+    if (!known)
+        return std::string();
+    *readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) +
+           ":" + std::to_string(info.nFileIndexLow);
+}
+
+// A copy where the file system has no hard links (FAT), or none more for
+// this file.
+bool DatIoLinkOrCopy(const std::string& from, const std::string& to) {
+    const bool refused = DatIoFaultAt(DatIoStep::Link);
+    if (!refused && CreateHardLinkA(to.c_str(), from.c_str(), nullptr))
+        return true;
+    const DWORD error = GetLastError();
+    if (!refused && error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED &&
+        error != ERROR_NOT_SAME_DEVICE && error != ERROR_TOO_MANY_LINKS)
+        return Failed(error);
+    if (!CopyFileA(from.c_str(), to.c_str(), TRUE))
+        return Failed();
+    HANDLE copy = CreateFileA(to.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const bool flushed = copy != INVALID_HANDLE_VALUE && FlushFileBuffers(copy);
+    if (copy != INVALID_HANDLE_VALUE)
+        CloseHandle(copy);
+    return flushed || Failed();
+}
+
+bool DatIoRename(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
+           Failed();
+}
+
+void DatIoRemove(const std::string& path) {
+    DeleteFileA(path.c_str());
 }

@@ -2,16 +2,19 @@
 #include "dat/dat_io.h"
 #include "tests/dat/dat_test_util.h"
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <future>
+#include <map>
 #include <random>
+#include <set>
 #include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -170,35 +173,81 @@ TEST_F(Repair, LargeFilesAcrossReadPieces) {
     }
 }
 
-// Each write step failing in turn, or the process killed at it, leaves the
-// original and nothing but, once made, its whole backup.
+// A file and its older backup. Each step failing in turn leaves both as
+// they were and nothing else. Refused hard links give backups made by copying.
 int g_failAt;
-std::size_t g_steps;
 
-bool FailStep(void*, DatIoStep step) {
-    ++g_steps;
-    return int(step) == g_failAt;
-}
-
-TEST_F(Repair, FailingAnyWriteStepLeavesTheOriginal) {
+TEST_F(Repair, FailingAnyStepLeavesEverythingAsItWas) {
     for (int step = 0; step <= int(DatIoStep::Count); ++step) {
         const std::string path = Write("step.dat", JunkFile());
+        Write("step.dat.bak", DamagedSong());
+        const bool done = step == int(DatIoStep::Link) || step == int(DatIoStep::Count);
         g_failAt = step;
-        g_steps = 0;
-        SetDatIoFaultHook(FailStep, nullptr);
-        DatFacts facts;
-        EXPECT_EQ(step == int(DatIoStep::Count), RepairDatFile(path.c_str(), kWithBackup, &facts));
+        SetDatIoFaultHook([](void*, DatIoStep s) { return int(s) == g_failAt; }, nullptr);
+        EXPECT_EQ(done, RepairDatFile(path.c_str(), kWithBackup)) << step;
         SetDatIoFaultHook(nullptr, nullptr);
-        EXPECT_EQ(step == int(DatIoStep::Count) ? FixedPointFile() : JunkFile(), Read(path))
-            << step;
-        EXPECT_EQ(std::min(step + 1, int(DatIoStep::Count)), int(g_steps))
-            << "steps after " << step;
-        const Lines left = Others();
-        EXPECT_TRUE(left.empty() ||
-                    (left == Lines{"step.dat.bak"} && Read(path + ".bak") == JunkFile()))
-            << step;
-        std::remove((path + ".bak").c_str());
+        EXPECT_EQ(done ? FixedPointFile() : JunkFile(), Read(path)) << step;
+        EXPECT_EQ(done ? JunkFile() : DamagedSong(), Read(path + ".bak")) << step;
+        EXPECT_EQ(Lines{}, Others()) << step;
     }
+}
+
+// The folder as each step finds it, as ending the process there leaves it,
+// holds the original (unreadable on Windows, where we hold it), a whole
+// backup, and files of ours that the next repair takes over.
+std::vector<std::map<std::string, Bytes>> g_states;
+std::string g_folder;
+
+TEST_F(Repair, EndedAtAnyStepTheNextRepairFinishes) {
+    const std::string path = Write("end.dat", JunkFile());
+    Write("end.dat.bak", DamagedSong());
+    g_folder = folder_;
+    SetDatIoFaultHook(
+        [](void*, DatIoStep) {
+            g_states.emplace_back();
+            for (const auto& entry : std::filesystem::directory_iterator(g_folder))
+                g_states.back()[entry.path().filename().string()] = Read(entry.path().string());
+            return false;
+        },
+        nullptr);
+    RepairDatFile(path.c_str(), kWithBackup);
+    SetDatIoFaultHook(nullptr, nullptr);
+    EXPECT_GE(g_states.size(), std::size_t(DatIoStep::Count));
+    for (auto& state : g_states) {
+        SCOPED_TRACE("state " + std::to_string(&state - g_states.data()));
+        EXPECT_TRUE(state["end.dat"].empty() || state["end.dat"] == JunkFile());
+        EXPECT_TRUE(state["end.dat.bak"] == DamagedSong() || state["end.dat.bak"] == JunkFile());
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directory(folder_);
+        state["end.dat"] = JunkFile();
+        for (const auto& [name, content] : state)
+            Write(name, content);
+        EXPECT_TRUE(RepairDatFile(path.c_str(), kWithBackup));
+        EXPECT_EQ(FixedPointFile(), Read(path));
+        EXPECT_EQ(JunkFile(), Read(path + ".bak"));
+        EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(folder_), {}));
+    }
+}
+
+// Our files beside a file never share a name with each other or the file, in
+// any letter case; where a full name would not fit, they are no longer.
+TEST(DatIoTempPath, KindsApartAndNoLongerThanNeeded) {
+    Lines names = {"a", "A", "~", "!", "#", "-", "+", "=", "x.dat"};
+    for (const char* digit = "0123456789abcdef"; *digit; ++digit)
+        names.push_back(std::string("~") + *digit);
+    for (std::size_t folder : {1u, 257u, 258u, 4093u, 4094u})
+        for (const std::string& name : names) {
+            const std::string path = std::string(folder - 1, 'd') + '/' + name;
+            std::set<std::string> own = {name};
+            for (DatIoTemp kind : {DatIoTemp::New, DatIoTemp::Original, DatIoTemp::OldBackup}) {
+                std::string temp = DatIoTempPath(path, kind);
+                EXPECT_EQ(path.substr(0, folder), temp.substr(0, folder)) << "beside " << name;
+                EXPECT_LE(temp.size(), std::max(path.size(), folder + 9)) << name;
+                std::transform(temp.begin(), temp.end(), temp.begin(), ::tolower);
+                own.insert(temp.substr(folder));
+            }
+            EXPECT_EQ(4u, own.size()) << name << " in a folder of " << folder;
+        }
 }
 
 // A way out holds replaces: it waits for the one in progress, up to its
@@ -239,7 +288,15 @@ bool CreatedAt(const std::string& path, const FILETIME& time) {
     return CompareFileTime(&time, &data.ftCreationTime) == 0;
 }
 
-TEST_F(Repair, KeepsAttributesAndCreationTime) {
+// The access control list (Wine keeps it as the file's mode).
+std::string AccessOf(const std::string& path) {
+    char descriptor[4096];
+    DWORD size = 0;
+    GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor, &size);
+    return std::string(descriptor, std::min<DWORD>(size, sizeof descriptor));
+}
+
+TEST_F(Repair, KeepsAttributesAccessAndCreationTime) {
     const std::string path = Write("kept.dat", JunkFile());
     const FILETIME created = {0x12345678, 0x01BF0000}; // in 1999
     HANDLE file =
@@ -249,7 +306,13 @@ TEST_F(Repair, KeepsAttributesAndCreationTime) {
     // Wine on a file system without settable birth times keeps none.
     const bool settable = CreatedAt(path, created);
     ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    SECURITY_DESCRIPTOR open; // no access control list: anyone may do anything
+    InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
+    ASSERT_TRUE(SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, &open));
+    const std::string access = AccessOf(path);
     RepairDatFile(path.c_str());
+    EXPECT_EQ(access, AccessOf(path));
     EXPECT_EQ(FixedPointFile(), Read(path));
     EXPECT_EQ(DWORD(FILE_ATTRIBUTE_HIDDEN),
               GetFileAttributesA(path.c_str()) & ~DWORD(FILE_ATTRIBUTE_ARCHIVE));
@@ -259,29 +322,6 @@ TEST_F(Repair, KeepsAttributesAndCreationTime) {
 }
 
 #else
-
-TEST_F(Repair, KilledAtAnyStepLeavesTheOriginal) {
-    for (int step = 0; step < int(DatIoStep::Count); ++step) {
-        const std::string path = Write("killed.dat", JunkFile());
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            g_failAt = step;
-            SetDatIoFaultHook(
-                [](void*, DatIoStep s) { return FailStep(nullptr, s) && (_exit(3), true); },
-                nullptr);
-            DatFacts facts;
-            RepairDatFile(path.c_str(), kWithBackup, &facts);
-            _exit(0);
-        }
-        int status = 0;
-        ASSERT_EQ(child, waitpid(child, &status, 0));
-        EXPECT_EQ(3, WEXITSTATUS(status)) << "the child died at step " << step;
-        EXPECT_EQ(JunkFile(), Read(path)) << "step " << step;
-        const Bytes backup = Read(path + ".bak");
-        EXPECT_TRUE(backup.empty() || backup == JunkFile()) << "step " << step;
-    }
-}
 
 TEST_F(Repair, KeepsPermissionBitsAndSymbolicLinks) {
     const std::string path = Write("mode.dat", JunkFile());

@@ -102,28 +102,39 @@ TEST_F(Tool, DryRunAndBackups) {
     EXPECT_EQ("File " + wet + " repaired successfully!", wetLines.back());
     EXPECT_EQ(FixedPointFile(), Read(wet));
     EXPECT_EQ(JunkFile(), Read(wet + ".bak"));
+    // A backup that is a link to the file holds the original already; a
+    // read-only older backup is not replaced.
     Write("wet.dat", DamagedSong());
+    std::filesystem::create_hard_link(wet, wet + ".old");
     EXPECT_EQ(0, Run({"repair", "--yes", "--backup=old", wet, fixed}));
-    EXPECT_EQ(DamagedSong(), Read(wet + ".old")) << "an older backup is replaced";
+    EXPECT_EQ(DamagedSong(), Read(wet + ".old"));
+    Write("wet.dat", JunkFile());
+    MakeReadOnly(wet + ".old", true);
+    EXPECT_EQ(1, Run({"repair", "--yes", "--backup=old", wet}));
+    EXPECT_EQ(JunkFile(), Read(wet));
+    EXPECT_EQ(DamagedSong(), Read(wet + ".old"));
     EXPECT_EQ((Lines{"wet.dat.bak", "wet.dat.old"}), Others()) << "a backup of a file not changed";
 }
 
-// Any name the job accepts can be repaired, and what an interrupted repair
-// of that file left is taken over; nothing else is touched.
-TEST_F(Tool, LongNamesAndLeftovers) {
+// Any name the job accepts repairs, with a backup where it fits, and what an
+// interrupted repair of that file left is taken over; nothing else is touched.
+TEST_F(Tool, AnyNameAndLeftovers) {
 #ifdef _WIN32
     folder_ = "C:\\tw-l"; // room for 250 characters
     std::filesystem::create_directory(folder_);
 #endif
-    const std::string name = std::string(246, 'a') + ".dat";
-    const std::string path = Write(name, JunkFile());
-    const std::string leftover = Write(DatIoTempName(name, 0, kSeparator == '\\'), Bytes(5, 'x'));
     Write("~other", Bytes(5, 'x'));
-    EXPECT_EQ(0, Run({"repair", "--yes", path}));
-    EXPECT_EQ(FixedPointFile(), Read(path));
-    EXPECT_FALSE(std::filesystem::exists(leftover));
+    for (const std::string& name :
+         {std::string("a"), std::string("ab"), std::string("~"), std::string(246, 'a') + ".dat"}) {
+        const std::string path = Write(name, JunkFile());
+        const std::string leftover = DatIoTempPath(path, DatIoTemp::New);
+        Write(leftover.substr(folder_.size() + 1), Bytes(5, 'x'));
+        EXPECT_EQ(0, Run({"repair", "--yes", name.size() < 3 ? "--backup" : "--", path})) << name;
+        EXPECT_EQ(FixedPointFile(), Read(path)) << name;
+        EXPECT_FALSE(std::filesystem::exists(leftover)) << name;
+    }
     EXPECT_EQ(Bytes(5, 'x'), Read(PathOf("~other")));
-    EXPECT_EQ(Lines{}, Others());
+    EXPECT_EQ((Lines{"a.bak", "ab.bak", "~.bak"}), Others());
 }
 
 TEST_F(Tool, JsonOneValidObjectPerFile) {
