@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstring>
 #include <istream>
 #include <ostream>
 #include <string>
@@ -17,9 +18,9 @@
 
 namespace {
 
-const char kUsage[] = "Usage: tidewatch-dat verify [--json] FILE...\n"
+const char kUsage[] = "Usage: tidewatch-dat verify [-q] [--json] FILE...\n"
                       "       tidewatch-dat repair [--yes|--no|--dry-run] [--backup[=SUFFIX]] "
-                      "[--json] FILE...\n"
+                      "[-q] [--json] FILE...\n"
                       "       tidewatch-dat --help | --version\n";
 
 const char kHelp[] = "\n"
@@ -27,7 +28,8 @@ const char kHelp[] = "\n"
                      "damaged ones, writing the same report lines as Tidewatch's DAT repairer.\n"
                      "A FILE that is a folder stands for every file in it, and in the folders\n"
                      "below it, whose name ends in .dat in any letter case (links to folders\n"
-                     "are not followed), in sorted order.\n"
+                     "are not followed), in sorted order. A folder that cannot be read is\n"
+                     "named on standard error with the reason and counts as not ok.\n"
                      "\n"
                      "  verify            report on each file, changing nothing\n"
                      "  repair            report on each file and offer to repair every one whose\n"
@@ -39,6 +41,7 @@ const char kHelp[] = "\n"
                      "                    such files count as not ok\n"
                      "  --backup[=SUFFIX] keep the original of each file a repair changes as\n"
                      "                    FILE.SUFFIX (FILE.bak)\n"
+                     "  -q, --quiet       no report lines for a file found intact\n"
                      "  --json            one JSON object per file and line instead of the report\n"
                      "  --help, --version this text, the version\n"
                      "\n"
@@ -46,7 +49,8 @@ const char kHelp[] = "\n"
                      "then replaces in one step; a file that cannot be repaired stays as it was.\n"
                      "Why a file cannot be opened, read or replaced is said on standard error;\n"
                      "after more than one file, so are the counts. Files dropped onto\n"
-                     "tidewatch-dat.exe are repaired with questions in its window.\n"
+                     "tidewatch-dat.exe are repaired with questions in its window: that is\n"
+                     "when every argument names an existing file or folder.\n"
                      "\n"
                      "Exit status: 0 when every file ends verified ok, 1 when any does not,\n"
                      "2 for a usage error. Examples:\n"
@@ -62,6 +66,8 @@ struct Run {
     Answer answer = Answer::Ask;
     DatRepairOptions options;
     bool json = false;
+    bool quiet = false;
+    std::string held;              // quiet: the file's report lines until its outcome is known
     std::size_t progressShown = 0; // characters of the progress line on the terminal
 };
 
@@ -72,23 +78,37 @@ void EraseProgress(Run& run) {
     run.progressShown = 0;
 }
 
-// Report lines end in CR LF; the tool writes the platform's line end.
+// Report lines end in CR LF; the tool writes the platform's line end. With
+// -q they wait until the file's outcome is known.
 void WriteLine(void* context, const char* line) {
     Run& run = *static_cast<Run*>(context);
     if (run.json)
         return;
+    std::size_t size = std::strlen(line);
+    const bool crlf = size >= 2 && line[size - 2] == '\r' && line[size - 1] == '\n';
+    const char* end = crlf ? run.s.lineEnd : "";
+    size -= crlf ? 2 : 0;
+    if (run.quiet) {
+        run.held.append(line, size).append(end);
+        return;
+    }
     EraseProgress(run);
-    static thread_local std::string text;
-    text.assign(line);
-    if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)
-        text.replace(text.size() - 2, 2, run.s.lineEnd);
-    run.s.out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    run.s.out.write(line, static_cast<std::streamsize>(size)) << end;
+}
+
+void WriteHeld(Run& run) {
+    if (!run.held.empty()) {
+        EraseProgress(run);
+        run.s.out.write(run.held.data(), static_cast<std::streamsize>(run.held.size()));
+        run.held.clear();
+    }
 }
 
 bool AskOnTerminal(void* context, const char* path) {
     Run& run = *static_cast<Run*>(context);
     if (run.answer != Answer::Ask)
         return run.answer == Answer::Yes;
+    WriteHeld(run);
     EraseProgress(run);
     if (!run.s.interactive) {
         run.s.err << "tidewatch-dat: no terminal to ask whether to repair " << path
@@ -158,16 +178,28 @@ bool EndsInDat(const std::string& name) {
     return true;
 }
 
-void FindDatFiles(const std::string& folder, char separator, std::vector<std::string>& found) {
+// Adds the .dat files in folder and below it; names each folder that cannot
+// be read and returns their number.
+std::size_t FindDatFiles(const DatToolStreams& s, const std::string& folder,
+                         std::vector<std::string>& found) {
     std::vector<std::pair<std::string, bool>> entries;
-    ReadFolder(folder, &entries);
-    const std::string prefix = folder.back() == separator ? folder : folder + separator;
+    std::string reason;
+    if (!ReadFolder(folder, &entries, &reason)) {
+        s.err << "tidewatch-dat: " << folder << ": " << reason << "\n";
+        return 1;
+    }
+    // On Windows "D:" is the current folder of drive D:, and "D:x" a name in it.
+    const char last = folder.back();
+    const bool joined = last == s.separator || last == '/' || (s.separator == '\\' && last == ':');
+    const std::string prefix = joined ? folder : folder + s.separator;
+    std::size_t unreadable = 0;
     for (const auto& entry : entries) {
         if (entry.second)
-            FindDatFiles(prefix + entry.first, separator, found);
+            unreadable += FindDatFiles(s, prefix + entry.first, found);
         else if (EndsInDat(entry.first))
             found.push_back(prefix + entry.first);
     }
+    return unreadable;
 }
 
 int UsageError(const DatToolStreams& s, const std::string& message) {
@@ -176,6 +208,15 @@ int UsageError(const DatToolStreams& s, const std::string& message) {
 }
 
 } // namespace
+
+bool AreDroppedFiles(int argc, const char* const* argv) {
+    if (argc < 2 || std::string(argv[1]) == "verify" || std::string(argv[1]) == "repair")
+        return false;
+    for (int i = 1; i < argc; ++i)
+        if (KindOf(argv[i]) == PathKind::Missing)
+            return false;
+    return true;
+}
 
 int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams) {
     if (argc < 2)
@@ -207,6 +248,8 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
             return 0;
         } else if (arg == "--json") {
             run.json = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            run.quiet = true;
         } else if (repair && (arg == "--dry-run" || arg == "-n")) {
             run.options.dryRun = true;
         } else if (repair && (arg == "--yes" || arg == "--no")) {
@@ -229,20 +272,23 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
 
     bool allOk = true;
     std::vector<std::string> files;
+    std::size_t unreadableFolders = 0;
     for (const std::string& name : names) {
         if (KindOf(name) != PathKind::Folder) {
             files.push_back(name);
             continue;
         }
         std::vector<std::string> found;
-        FindDatFiles(name, streams.separator, found);
+        const std::size_t unreadable = FindDatFiles(streams, name, found);
         std::sort(found.begin(), found.end());
-        if (found.empty()) {
+        if (found.empty() && unreadable == 0) {
             streams.err << "tidewatch-dat: " << name << ": no .dat files in this folder\n";
             allOk = false;
         }
+        unreadableFolders += unreadable;
         files.insert(files.end(), found.begin(), found.end());
     }
+    allOk = allOk && unreadableFolders == 0;
 
     ReportSink previousSink = nullptr;
     void* previousContext = nullptr;
@@ -263,6 +309,9 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
         const Status status = StatusOf(outcome, facts);
         ++counts[status];
         allOk = allOk && (outcome == DatOutcome::Ok || outcome == DatOutcome::Repaired);
+        if (outcome != DatOutcome::Ok)
+            WriteHeld(run);
+        run.held.clear();
         if (!facts.error.empty()) {
             EraseProgress(run);
             streams.err << "tidewatch-dat: " << path << ": " << facts.error << "\n";
@@ -273,14 +322,17 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
     EraseProgress(run);
     streams.out.flush();
     SetReportSink(previousSink, previousContext);
-    if (files.size() > 1) {
-        streams.err << files.size() << " files:";
+    if (files.size() + unreadableFolders > 1) {
+        streams.err << files.size() << (files.size() == 1 ? " file:" : " files:");
         const char* comma = "";
         for (int k = 0; k < kStatusCount; ++k)
             if (counts[k]) {
                 streams.err << comma << ' ' << counts[k] << ' ' << kStatusNames[k];
                 comma = ",";
             }
+        if (unreadableFolders)
+            streams.err << comma << ' ' << unreadableFolders
+                        << (unreadableFolders == 1 ? " unreadable folder" : " unreadable folders");
         streams.err << "\n";
     }
     return allOk ? 0 : 1;

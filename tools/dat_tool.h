@@ -23,8 +23,14 @@ struct DatToolStreams {
 // file ends verified ok, 1 when any does not, 2 for a usage error.
 int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams);
 
+// Whether argv[1..argc) are files dropped onto the program in Explorer: at
+// least one, each naming an existing file or folder, the first no command.
+bool AreDroppedFiles(int argc, const char* const* argv);
+
 // The platform's folders: what a path names (a link followed), and a
-// folder's entries with whether each is a folder (a link to one is not).
+// folder's entries with whether each is a folder (a link to one is not);
+// false, with the system's reason, when the folder cannot be read.
 enum class PathKind { Missing, File, Folder };
 PathKind KindOf(const std::string& path);
-bool ReadFolder(const std::string& folder, std::vector<std::pair<std::string, bool>>* entries);
+bool ReadFolder(const std::string& folder, std::vector<std::pair<std::string, bool>>* entries,
+                std::string* reason);

@@ -37,10 +37,10 @@ int main(int argc, char** argv) {
     // A console window shows the text right whatever its own code page.
     const ConsoleStream out(std::cout, STD_OUTPUT_HANDLE), err(std::cerr, STD_ERROR_HANDLE);
     std::vector<const char*> args(argv, argv + argc);
-    // Explorer starts a program with the files dropped onto it and no command:
-    // they are repaired, with the questions asked in the console window.
-    const std::string first = argc > 1 ? argv[1] : "-";
-    const bool dropped = first[0] != '-' && first != "verify" && first != "repair";
+    // Explorer starts a program with the full paths of the files dropped onto
+    // it and no command: they are repaired, with the questions asked in the
+    // console window. Anything else (a mistyped command) is a usage error.
+    const bool dropped = AreDroppedFiles(argc, argv);
     if (dropped)
         args.insert(args.begin() + 1, "repair");
     const DatToolStreams streams{std::cout,

@@ -46,6 +46,18 @@ run repair --yes ro.dat $junk > out.txt 2> err.txt; rc=$?
 said "tidewatch-dat: ro.dat: $denied" || fail "reason for a read-only file: $(cat err.txt)"
 cmp -s $junk good.dat || fail "the writable file was not repaired"
 
+if [ "$mode" = native ]; then
+  # Folders the user may not read: named with the reason, not ok and counted.
+  mkdir -p tree/locked && cp good.dat tree/ && chmod 755 . tree && chmod 700 tree/locked
+  nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+  if nobody true 2>/dev/null; then
+    nobody "$exe" verify tree tree/locked > out.txt 2> err.txt; rc=$?
+    [ $rc = 1 ] && [ "$(grep -cx "tidewatch-dat: tree/locked: $denied" err.txt)" = 2 ] &&
+      said '1 file: 1 ok, 2 unreadable folders' || fail "unreadable folders: exit $rc; $(cat err.txt)"
+  else
+    echo "SKIP: cannot run as another user, so unreadable folders are not tested"
+  fi
+fi
 if [ "$mode" = wine ]; then
   # Files and a folder dropped onto the program: repaired, the answers to its
   # questions read from standard input.

@@ -81,6 +81,14 @@ TEST_F(Tool, FoldersStandForTheirDatFiles) {
             verified.push_back(line.substr(10, line.size() - 13));
     EXPECT_EQ(files, verified);
     EXPECT_EQ("3 files: 3 ok\n", err_.str());
+#ifdef _WIN32
+    // "C:" names the current folder of drive C:, not its root.
+    const std::filesystem::path current = std::filesystem::current_path();
+    std::filesystem::current_path(PathOf("dir"));
+    EXPECT_EQ(0, Run({"verify", PathOf("dir").substr(0, 2)}));
+    std::filesystem::current_path(current);
+    EXPECT_EQ("3 files: 3 ok\n", err_.str());
+#endif
     EXPECT_EQ(1, Run({"verify", PathOf("dir"), PathOf("empty")}));
     EXPECT_EQ(0u, err_.str().find("tidewatch-dat: " + PathOf("empty") + ": no .dat files"));
 }
@@ -135,6 +143,38 @@ TEST_F(Tool, AnyNameAndLeftovers) {
     }
     EXPECT_EQ(Bytes(5, 'x'), Read(PathOf("~other")));
     EXPECT_EQ((Lines{"a.bak", "ab.bak", "~.bak"}), Others());
+}
+
+// -q leaves out the report lines of intact files, and nothing else.
+TEST_F(Tool, QuietLeavesOutIntactFilesOnly) {
+    for (const Lines& args : {Lines{"verify"}, Lines{"repair", "--yes"}, Lines{"repair", "-n"},
+                              Lines{"repair", "--json"}}) {
+        Lines out[2], err[2];
+        int status[2];
+        for (int quiet = 0; quiet < 2; ++quiet) {
+            Lines line = args;
+            line.insert(line.end(), {quiet ? "-q" : "--", Write("good.dat", GoodSong()),
+                                     Write("bad.dat", DamagedSong()),
+                                     Write("none.dat", Footer(0, 0)), PathOf("missing.dat")});
+            status[quiet] = Run(line);
+            out[quiet] = LinesOf(out_);
+            err[quiet] = LinesOf(err_);
+        }
+        const std::size_t intact = args.back() == "--json" ? 0 : 5; // the good file's lines
+        EXPECT_EQ(Lines(out[0].begin() + std::min(intact, out[0].size()), out[0].end()), out[1]);
+        EXPECT_EQ(err[0], err[1]);
+        EXPECT_EQ(status[0], status[1]);
+    }
+}
+
+// Only arguments that all name existing files or folders are files dropped
+// onto the program; a mistyped command is not.
+TEST_F(Tool, DroppedFilesAllExist) {
+    const std::string file = Write("x.dat", DamagedSong());
+    const char* args[] = {"tidewatch-dat", file.c_str(), folder_.c_str(), "Verify", file.c_str()};
+    EXPECT_TRUE(AreDroppedFiles(3, args));
+    EXPECT_FALSE(AreDroppedFiles(3, args + 2)) << "Verify FILE";
+    EXPECT_FALSE(AreDroppedFiles(4, args)) << "a name that does not exist";
 }
 
 TEST_F(Tool, JsonOneValidObjectPerFile) {
