@@ -1,6 +1,7 @@
 // Checksum against zlib's crc32 over the same buffer, the repair of a large
 // file against one plain read of it, and tidewatch-dat's verification of a
-// folder against opening each file and reading what verification needs.
+// folder, with and without -q, against opening each file and reading what
+// verification needs.
 #include "dat/dat.h"
 #include "dat/dat_io.h"
 #include "tools/dat_tool.h"
@@ -186,19 +187,29 @@ const std::string& Folder() {
     return folder;
 }
 
-void BM_VerifyFolder(benchmark::State& state) {
+// `tidewatch-dat verify DIR > /dev/null`, and the same with -q.
+void VerifyFolder(benchmark::State& state, const char* option) {
     const std::string folder = Folder();
-    const char* argv[] = {"tidewatch-dat", "verify", folder.c_str()};
+    const char* argv[] = {"tidewatch-dat", "verify", option, folder.c_str()};
     for (auto _ : state) {
-        std::ofstream out("/dev/null"); // as `tidewatch-dat verify DIR > /dev/null`
+        std::ofstream out("/dev/null");
         std::ostringstream err;
         std::istringstream in;
         const DatToolStreams streams{out, err, in, false, false, "\n", '/', nullptr};
-        if (RunDatTool(3, argv, streams) != 1 || err.str() != "1000 files: 900 ok, 100 damaged\n")
+        if (RunDatTool(4, argv, streams) != 1 || err.str() != "1000 files: 900 ok, 100 damaged\n")
             state.SkipWithError("the folder was not verified as it should");
     }
 }
+
+void BM_VerifyFolder(benchmark::State& state) {
+    VerifyFolder(state, "--");
+}
 BENCHMARK(BM_VerifyFolder)->Unit(benchmark::kMillisecond);
+
+void BM_VerifyFolderQuiet(benchmark::State& state) {
+    VerifyFolder(state, "-q");
+}
+BENCHMARK(BM_VerifyFolderQuiet)->Unit(benchmark::kMillisecond);
 
 // The yardstick: open each file, read its footer and region, close it.
 void BM_ReadFolder(benchmark::State& state) {
