@@ -70,6 +70,13 @@ std::vector<char> AccessControlOf(HANDLE file) {
     return descriptor;
 }
 
+// The whole path, against whose length that of our own names is weighed.
+std::string FullPath(const char* path) {
+    char full[MAX_PATH];
+    const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+    return length > 0 && length < sizeof full ? std::string(full, length) : std::string(path);
+}
+
 } // namespace
 
 std::string DatIoSystemReason(unsigned long error) {
@@ -142,11 +149,12 @@ bool DatIoRead(DatIoFile* file, std::uint64_t offset, void* buffer, std::size_t 
 bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const void* tail,
                   std::size_t tailSize, const char* backup) {
     const BY_HANDLE_FILE_INFORMATION& info = file->info;
-    // What an interrupted repair of this file left is taken over.
-    const std::string temp = DatIoTempPath(path, DatIoTemp::New);
+    const std::string target = FullPath(path), backupPath = backup ? FullPath(backup) : "";
+    const std::string temp = DatIoTempPath(target, DatIoTemp::New);
     if (DatIoFaultAt(DatIoStep::CreateTemp))
         return false;
-    DeleteFileA(temp.c_str());
+    DeleteFileA(temp.c_str()); // what an interrupted repair of this file left
+
     std::vector<char> access = AccessControlOf(file->handle);
     HANDLE handle = CreateFileA(temp.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -173,7 +181,7 @@ bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const v
         // rename fails and the original stays as it was.
         CloseHandle(file->handle);
         file->handle = INVALID_HANDLE_VALUE;
-        ok = DatIoPutInPlace(temp, path, backup);
+        ok = DatIoPutInPlace(temp, target, backup ? backupPath.c_str() : nullptr);
     }
     if (!ok) {
         DeleteFileA(temp.c_str());
