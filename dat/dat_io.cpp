@@ -118,16 +118,19 @@ std::string DatIoTempPath(const std::string& path, DatIoTemp kind) {
 }
 
 bool DatIoPutInPlace(const std::string& temp, const std::string& path, const char* backup) {
-    bool readOnly = false, ignored = false;
-    const std::string oldId = backup ? DatIoFileId(backup, &readOnly) : std::string();
-    // A backup that is a link to the file holds the original already.
-    if (!backup || (!oldId.empty() && oldId == DatIoFileId(path, &ignored)))
+    if (!backup)
         return !DatIoFaultAt(DatIoStep::Replace) && DatIoRename(temp, path);
     const std::string original = DatIoTempPath(backup, DatIoTemp::Original);
     const std::string oldAside = DatIoTempPath(backup, DatIoTemp::OldBackup);
-    // What an interrupted replace left: links or copies of files still in place.
+    // What an interrupted replace left: links to (or copies of) the file, or
+    // of an older backup the backup has replaced since.
     DatIoRemove(original);
     DatIoRemove(oldAside);
+    bool readOnly = false, ignored = false;
+    const std::string oldId = DatIoFileId(backup, &readOnly);
+    // A backup that is a link to the file holds the original already.
+    if (!oldId.empty() && oldId == DatIoFileId(path, &ignored))
+        return !DatIoFaultAt(DatIoStep::Replace) && DatIoRename(temp, path);
     if (readOnly)
         DatIoSetLastError("read-only");
     bool ok = !readOnly && !DatIoFaultAt(DatIoStep::KeepOldBackup) &&
