@@ -1,6 +1,7 @@
 // Resource identifiers shared by the resource script and the code.
 #pragma once
 
+#define IDI_APP 1
 #define IDD_SETUP 101
 #define IDI_TRAY 102
 #define IDD_REPORT 103

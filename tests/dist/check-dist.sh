@@ -21,6 +21,13 @@ got=$(unzip -Z1 "$zip" | grep -v '/$' | sort)
 unzip -q "$zip" -d "$tmp/x"
 grep -q $'\r$' "$tmp/x/$name/README.txt" || fail "README.txt lacks CR LF line ends"
 
+# Explorer shows the first icon group: the program's own, in every size it asks for.
+exe=$tmp/x/$name/tidewatch.exe
+first=$(wrestool -l --type=14 "$exe" | sed -n '1s/.*--name=\([^ ]*\) .*/\1/p')
+wrestool -x --type=14 --name="$first" -o "$tmp/first.ico" "$exe"
+sizes=$(icotool -l "$tmp/first.ico" | sed -n 's/.*--width=\([0-9]*\) .*/\1/p' | tr '\n' ' ')
+[ "$sizes" = "16 24 32 48 256 " ] || fail "first icon group: expected sizes 16 24 32 48 256, got $sizes"
+
 allowed='^(KERNEL32|USER32|GDI32|SHELL32|COMDLG32|COMCTL32|ADVAPI32|MSVCRT)\.DLL$'
 newer='^(GetTickCount64|\w*SRWLock\w*|\w*ConditionVariable\w*|InitOnce\w*|Fls\w+|GetFileInformationByHandleEx|SetFileInformationByHandle|GetFinalPathNameByHandle\w*|CreateSymbolicLink\w*|CancelIoEx)$'
 for exe in tidewatch.exe tidewatch-dat.exe; do
