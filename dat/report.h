@@ -19,6 +19,9 @@ inline constexpr char kReportFooterDamaged[] =
     "ERROR: Footer of %s is damaged. No chance of repair\r\n";
 inline constexpr char kReportRepaired[] = "File %s repaired successfully!\r\n";
 inline constexpr char kReportRepairFailed[] = "ERROR: File %s failed repair\r\n";
+// The program's report only: after either ERROR line above, the system's
+// word on why the file could not be opened, read or replaced.
+inline constexpr char kReportReason[] = "Reason: %s\r\n";
 // The verdict of a dry run whose repair would verify.
 inline constexpr char kReportWouldRepair[] = "File %s would be repaired\r\n";
 // First line of every report.

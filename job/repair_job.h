@@ -20,17 +20,19 @@ DWORD RunRepairJob(OpenFileDialog openDialog);
 
 // The report dialog's creation parameter. names is the open-file dialog's
 // selection list (see dat/selection.h); isSingle is 1 when it names exactly
-// one file. Both stay the caller's and must outlive the dialog's
-// initialisation.
+// one file. Both stay the caller's and must outlive the dialog.
 struct SelectionRecord {
     int isSingle;
     const char* names;
 };
 
-// Procedure of the report dialog (IDD_REPORT). Its initialisation writes the
-// whole report into control IDC_REPORT_TEXT, processing every selected file;
-// the calling thread's report lines go to that dialog until it is destroyed.
-// Closing the dialog ends it (EndDialog), so a modal run returns 0.
+// Procedure of the report dialog (IDD_REPORT). Its initialisation takes the
+// calling thread's report lines until the dialog is destroyed and posts it a
+// message on which it shows itself and writes the whole report into control
+// IDC_REPORT_TEXT, processing every selected file; lines are painted as they
+// come, those quicker than ten a second together. The repair questions are
+// owned by the dialog; between files it answers the thread's pending
+// messages. Closing the dialog ends it (EndDialog), so a modal run returns 0.
 INT_PTR CALLBACK ReportDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The newest report dialog, null when none is open. Informational only:

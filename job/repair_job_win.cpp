@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "dat/report.h"
 #include "job/selection.h"
@@ -29,6 +30,20 @@ using HeapBlock = std::unique_ptr<char, HeapBlockFree>;
 
 HeapBlock ZeroedBlock(DWORD size) {
     return HeapBlock(static_cast<char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size)));
+}
+
+// The process's current folder before its first open-file dialog. The
+// dialog moves it to wherever the user browsed, and a folder in use can be
+// neither deleted nor ejected; jobs may overlap, so each puts back this one.
+const std::string& HomeFolder() {
+    static const std::string home = [] {
+        const DWORD size = GetCurrentDirectoryA(0, nullptr);
+        std::string folder(size, '\0');
+        const DWORD length = GetCurrentDirectoryA(size, &folder[0]);
+        folder.resize(length < size ? length : 0);
+        return folder;
+    }();
+    return home;
 }
 
 BOOL RealOpenFileDialog(OPENFILENAMEA* request, DWORD* error) {
@@ -65,7 +80,11 @@ DWORD RunRepairJob(OpenFileDialog openDialog) {
     request.lpstrTitle = "Select files to verify";
     request.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY;
     DWORD error = 0;
-    if (!openDialog(&request, &error)) {
+    const std::string& home = HomeFolder();
+    const BOOL chosen = openDialog(&request, &error);
+    if (!home.empty())
+        SetCurrentDirectoryA(home.c_str());
+    if (!chosen) {
         if (error == 0)
             return 0; // cancelled
         if (error == FNERR_BUFFERTOOSMALL) {

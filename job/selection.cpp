@@ -47,20 +47,37 @@ bool JoinSelectedPath(char (&out)[kSelectedPathSize], const char* folder, const 
     return true;
 }
 
-void WriteRepairReport(const char* list, int isSingle, RepairQuestion ask, void* context) {
+namespace {
+
+void ProcessSelectedFile(const char* path, RepairQuestion ask, void* context) {
+    DatFacts facts;
+    const DatOutcome outcome = ProcessDatFile(path, ask, context, {}, &facts);
+    if ((outcome == DatOutcome::FooterDamaged || outcome == DatOutcome::RepairFailed) &&
+        !facts.error.empty())
+        AppendReport(kReportReason, reinterpret_cast<std::uintptr_t>(facts.error.c_str()), 1);
+}
+
+} // namespace
+
+void WriteRepairReport(const char* list, int isSingle, RepairQuestion ask, void* context,
+                       BeforeFile beforeFile) {
     AppendReport(kReportBanner, 0, 0);
     if (list[0] == '\0')
         return;
     if (isSingle) {
-        ProcessDatFile(list, ask, context);
+        if (beforeFile)
+            beforeFile(context);
+        ProcessSelectedFile(list, ask, context);
         return;
     }
     const char* folder = list;
     for (const char* name = NextSelectedName(folder); name[0] != '\0';
          name = NextSelectedName(name)) {
+        if (beforeFile)
+            beforeFile(context);
         char path[kSelectedPathSize];
         if (JoinSelectedPath(path, folder, name)) {
-            ProcessDatFile(path, ask, context);
+            ProcessSelectedFile(path, ask, context);
         } else {
             const std::string whole = std::string(folder) + '\\' + name;
             AppendReport(kReportPathTooLong, reinterpret_cast<std::uintptr_t>(whole.c_str()), 1);

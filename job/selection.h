@@ -29,8 +29,14 @@ const char* NextSelectedName(const char* entry);
 // would not fit into kSelectedPathSize bytes.
 bool JoinSelectedPath(char (&out)[kSelectedPathSize], const char* folder, const char* name);
 
+// Called with the report's context before each selected file.
+using BeforeFile = void (*)(void* context);
+
 // Writes a whole report through AppendReport: the banner, then every selected
 // file processed in order by ProcessDatFile. isSingle is 1 when the list holds
 // one full path. A joined path that does not fit gets kReportPathTooLong and
-// the next name follows. ask decides each repair (see ProcessDatFile).
-void WriteRepairReport(const char* list, int isSingle, RepairQuestion ask, void* context);
+// the next name follows. ask decides each repair (see ProcessDatFile). A
+// file's damaged footer or failed repair is followed by kReportReason when
+// the system gave one.
+void WriteRepairReport(const char* list, int isSingle, RepairQuestion ask, void* context,
+                       BeforeFile beforeFile = nullptr);

@@ -149,7 +149,8 @@ TEST_F(Scenario, CloseBoxWhileARepairJobWaits) {
     EXPECT_FALSE(IsWindow(warning));
 }
 
-// The repair job through the real dialogs: two jobs at once.
+// The repair job through the real dialogs: two jobs at once, each report on
+// screen while it grows.
 class Repair : public Scenario {
   protected:
     void SetUp() override {
@@ -218,28 +219,38 @@ TEST_F(Repair, TwoJobsAtOnceThenTheClientAndTheTrayMenuExit) {
     HWND box = WaitWindow("#32770", "Error");
     ASSERT_TRUE(box);
     EXPECT_EQ(question, TextOf(box, 0xFFFF));
+    // It is asked over its report, on screen with the file's checks so far.
+    HWND first = GetWindow(box, GW_OWNER);
+    ASSERT_EQ("DAT Repairer report", TextOf(first));
+    EXPECT_TRUE(IsWindowVisible(first));
+    const Bytes junk = JunkFile();
+    const std::string damaged = Hex(DatChecksum(&junk[junk.size() - 49], 39));
+    const std::string checked = kReportBanner + Verified("first\\bad.dat", damaged.c_str());
+    EXPECT_EQ(checked, TextOf(first, IDC_REPORT_TEXT));
+
     Job("second", {mixed_});
-    HWND report = WaitWindow("#32770", "DAT Repairer report");
-    ASSERT_TRUE(report);
-    EXPECT_EQ(kReportBanner + Intact("second\\" + mixed_), TextOf(report, IDC_REPORT_TEXT));
+    HWND report = nullptr; // the one that is not `first`, once it holds the whole report
+    const char* title = "DAT Repairer report";
+    EXPECT_TRUE(PollUntil(20000, [&] {
+        report = FindWindowExA(nullptr, FindWindowA("#32770", title) == first ? first : nullptr,
+                               "#32770", title);
+        return TextOf(report, IDC_REPORT_TEXT) == kReportBanner + Intact("second\\" + mixed_);
+    })) << TextOf(report, IDC_REPORT_TEXT);
     PostMessageA(report, WM_CLOSE, 0, 0);
     ASSERT_TRUE(WaitGone(report));
     EXPECT_TRUE(IsWindowVisible(box)) << "closing one report ended the other job";
 
     EXPECT_EQ(question, AnswerBox("Error", IDYES));
-    report = WaitWindow("#32770", "DAT Repairer report");
-    ASSERT_TRUE(report);
-    const Bytes junk = JunkFile();
-    const std::string damaged = Hex(DatChecksum(&junk[junk.size() - 49], 39));
-    EXPECT_EQ(kReportBanner + Verified("first\\bad.dat", damaged.c_str()) +
-                  "New Pointer: 27\r\nNew Checksum: 80163648\r\n" +
-                  Verified("first\\bad.dat", "80163648") + "File " + folder_ +
-                  "\\first\\bad.dat repaired successfully!\r\n" + Intact("first\\good.dat"),
-              TextOf(report, IDC_REPORT_TEXT));
+    const std::string whole = checked + "New Pointer: 27\r\nNew Checksum: 80163648\r\n" +
+                              Verified("first\\bad.dat", "80163648") + "File " + folder_ +
+                              "\\first\\bad.dat repaired successfully!\r\n" +
+                              Intact("first\\good.dat");
+    EXPECT_TRUE(PollUntil(20000, [&] { return TextOf(first, IDC_REPORT_TEXT) == whole; }))
+        << TextOf(first, IDC_REPORT_TEXT);
     std::ifstream in(folder_ + "\\first\\bad.dat", std::ios::binary);
     EXPECT_EQ(FixedPointFile(), Bytes(std::istreambuf_iterator<char>(in), {}));
-    Shot("repair-report", report);
-    PostMessageA(report, WM_CLOSE, 0, 0);
+    Shot("repair-report", first);
+    PostMessageA(first, WM_CLOSE, 0, 0);
 
     // GO launches the client; the tray menu's Exit ends the program.
     HWND menu = OpenTrayMenu(Go());

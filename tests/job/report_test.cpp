@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <regex>
 #include <string>
 
 #include "dat/report.h"
@@ -31,10 +33,15 @@ std::string Mixed(std::size_t bytes) {
     return text + std::string(bytes - text.size(), 'p');
 }
 
+// A report of no files once it has written its banner, hidden again: lines
+// reach a hidden one quicker.
 HWND CreateReport() {
     static const SelectionRecord record{0, kNoFiles};
-    return CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_REPORT), nullptr,
-                              ReportDlgProc, reinterpret_cast<LPARAM>(&record));
+    HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_REPORT),
+                                     nullptr, ReportDlgProc, reinterpret_cast<LPARAM>(&record));
+    EXPECT_TRUE(PollUntil(10000, [&] { return !TextOf(dialog, IDC_REPORT_TEXT).empty(); }));
+    ShowWindow(dialog, SW_HIDE);
+    return dialog;
 }
 
 // The bound counts bytes; lines are cut short whole, never within a character.
@@ -78,6 +85,7 @@ struct DialogScript {
 } g_script;
 
 BOOL ScriptedDialog(OPENFILENAMEA* request, DWORD* error) {
+    std::filesystem::current_path(std::filesystem::temp_directory_path()); // browsed there
     g_script.request = *request;
     g_script.filter.assign(request->lpstrFilter, 17);
     g_script.zeroFilled = std::all_of(request->lpstrFile, request->lpstrFile + request->nMaxFile,
@@ -94,20 +102,25 @@ DWORD g_shownFrom, g_shownTo;
 LRESULT g_shownTop;
 
 // The job with this script; what the user saw, in order ("Warning: ...",
-// "Error: ...", "Report: ..."), answering Yes, OK and closing each.
+// "Error: ...", "Report: ..."), answering Yes, OK and closing each; the
+// report once it shows `last` (or after 30 s): lines come between files.
 std::vector<std::string> RunJob(BOOL result, DWORD error, const std::string& fill,
-                                bool toEnd = false) {
+                                bool toEnd = false, const char* last = "") {
     g_script = {result, error, fill, toEnd, {}, {}, false};
     std::vector<std::string> seen;
     std::vector<HWND> done;
+    const DWORD start = GetTickCount();
     WhileModal(
         [&] {
             for (const char* title : {"Warning", "Error", "DAT Repairer report"}) {
                 HWND w = FindWindowA("#32770", title);
                 if (!w || !IsWindowVisible(w) || std::count(done.begin(), done.end(), w))
                     continue;
-                done.push_back(w);
                 const bool report = title[0] == 'D';
+                const std::string text = TextOf(w, report ? IDC_REPORT_TEXT : 0xFFFF);
+                if (report && text.find(last) == text.npos && GetTickCount() - start < 30000)
+                    continue;
+                done.push_back(w);
                 if (report) {
                     SendDlgItemMessageA(w, IDC_REPORT_TEXT, EM_GETSEL,
                                         reinterpret_cast<WPARAM>(&g_shownFrom),
@@ -115,8 +128,7 @@ std::vector<std::string> RunJob(BOOL result, DWORD error, const std::string& fil
                     g_shownTop =
                         SendDlgItemMessageA(w, IDC_REPORT_TEXT, EM_GETFIRSTVISIBLELINE, 0, 0);
                 }
-                seen.push_back(std::string(report ? "Report" : title) + ": " +
-                               TextOf(w, report ? IDC_REPORT_TEXT : 0xFFFF));
+                seen.push_back(std::string(report ? "Report" : title) + ": " + text);
                 PostMessageA(w, report ? WM_CLOSE : WM_COMMAND, title[0] == 'W' ? IDYES : IDOK, 0);
             }
             return false;
@@ -128,7 +140,9 @@ std::vector<std::string> RunJob(BOOL result, DWORD error, const std::string& fil
 const std::string kWarned = std::string("Warning: ") + kRepairWarning;
 
 TEST(RepairJob, AsksForDatFilesWithTheFixedRecordAndEndsQuietlyOnCancel) {
+    const std::filesystem::path folder = std::filesystem::current_path();
     EXPECT_EQ(std::vector<std::string>{kWarned}, RunJob(FALSE, 0, ""));
+    EXPECT_EQ(folder, std::filesystem::current_path()) << "the dialog's browsing is undone";
     const OPENFILENAMEA& r = g_script.request;
     EXPECT_EQ(76u, r.lStructSize);
     EXPECT_EQ(std::string("DAT files\0*.dat\0\0", 17), g_script.filter);
@@ -147,21 +161,29 @@ TEST(RepairJob, DialogFailuresEndWithoutAReport) {
     EXPECT_EQ(std::vector<std::string>{kWarned}, RunJob(FALSE, FNERR_INVALIDFILENAME, ""));
 }
 
+// The missing file's footer line is followed by the system's reason.
 TEST(RepairJob, AFolderWithOneNameIsJoinedAndTheReportShownUnselectedFromTheTop) {
     const std::string path = "C:\\no-such\\only.dat";
-    EXPECT_EQ(
-        (std::vector<std::string>{kWarned, "Report: " + std::string(kReportBanner) + "Verifying " +
-                                               path + "...\r\nERROR: Footer of " + path +
-                                               " is damaged. No chance of repair\r\n"}),
-        RunJob(TRUE, 0, std::string("C:\\no-such\0only.dat\0\0", 21)));
+    const std::vector<std::string> seen =
+        RunJob(TRUE, 0, std::string("C:\\no-such\0only.dat\0\0", 21), false, "only");
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ(kWarned, seen[0]);
+    const std::string shown = "Report: " + std::string(kReportBanner) + "Verifying " + path +
+                              "...\r\nERROR: Footer of " + path +
+                              " is damaged. No chance of repair\r\n";
+    EXPECT_EQ(shown, seen[1].substr(0, shown.size()));
+    const std::string reason = seen[1].substr(std::min(shown.size(), seen[1].size()));
+    EXPECT_TRUE(std::regex_match(reason, std::regex("Reason: [^\r\n]+\r\n"))) << reason;
     EXPECT_EQ(nullptr, g_hReport);
     EXPECT_EQ(g_shownFrom, g_shownTo) << "the shown report is selected";
-    // A report longer than its window is shown from its top.
+    // A report longer than its window is shown from its top, up to its bound.
     std::string many("C:\\no-such\0", 11);
-    for (int i = 0; i < 12; ++i)
-        many += "n" + std::to_string(i) + ".dat" + '\0';
-    RunJob(TRUE, 0, many);
+    for (int i = 100; i < 220; ++i)
+        many += std::string(240, 'n') + std::to_string(i) + ".dat" + '\0';
+    const std::string full = RunJob(TRUE, 0, many, false, kReportCutShort).at(1);
     EXPECT_EQ(0, g_shownTop);
+    EXPECT_LE(full.size(), std::strlen("Report: ") + kTextLimit);
+    EXPECT_EQ(kReportCutShort, full.substr(full.rfind("ERROR: R")));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -81,6 +82,29 @@ TEST_F(JobReport, BannerThenEachFileANoMovesOnAndATooLongPathIsSkipped) {
     capture_.Clear();
     WriteRepairReport(std::string(4, '\0').c_str(), 0, Ask, this);
     EXPECT_EQ(std::vector<std::string>{kReportBanner}, capture_.lines);
+}
+
+// Each repair answered Yes; each file follows a call of the hook, marked "|".
+// Only the verdicts and reasons are compared.
+TEST_F(JobReport, TheSystemsReasonFollowsAnUnreadableFileAndAFailedRepair) {
+    const std::string folder = PathOf("f");
+    Write("f\\plain.dat", ToBytes("no footer"));
+    MakeReadOnly(Write("f\\held.dat", JunkFile()), true);
+    WriteRepairReport(
+        List({folder, "missing.dat", "plain.dat", "held.dat"}).c_str(), 0,
+        [](void*, const char*) { return true; }, nullptr, [](void*) { AppendReport("|", 0, 0); });
+    Lines shown;
+    for (const std::string& line : capture_.lines)
+        if (std::strchr("|ER", line[0]))
+            shown.push_back(line);
+    const std::string at = folder + "\\";
+    EXPECT_EQ(
+        (Lines{"|", "ERROR: Footer of " + at + "missing.dat is damaged. No chance of repair\r\n",
+               "Reason: " + std::string(std::strerror(ENOENT)) + "\r\n", "|",
+               "ERROR: Footer of " + at + "plain.dat is damaged. No chance of repair\r\n", "|",
+               "ERROR: File " + at + "held.dat failed repair\r\n",
+               "Reason: " + std::string(std::strerror(EACCES)) + "\r\n"}),
+        shown);
 }
 
 } // namespace
