@@ -41,16 +41,19 @@ ReportState* StateOf(HWND dialog) {
 // Adds the pending lines at the end of the text as it stands (the edit
 // control re-lays only the new part: rewriting the whole text for each line
 // made a full report take most of a minute) and paints them at once, the
-// thread being busy until the next file. The view stays where it was, at
-// the top unless the user has scrolled.
+// thread being busy until the next file. The view and the selection stay
+// where they were: at the top, unless the user has scrolled or selected.
 void ShowPendingLines(ReportState* state) {
     if (state->pending.empty())
         return;
     HWND edit = GetDlgItem(state->dialog, IDC_REPORT_TEXT);
     const int length = GetWindowTextLengthA(edit);
     const LRESULT top = SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0);
+    DWORD from = 0, to = 0;
+    SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
     SendMessageA(edit, EM_SETSEL, length, length);
     SendMessageA(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(state->pending.c_str()));
+    SendMessageA(edit, EM_SETSEL, from, to);
     SendMessageA(edit, EM_LINESCROLL, 0, top - SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0));
     UpdateWindow(edit);
     state->pending.clear();
