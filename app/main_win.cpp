@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "dat/dat_io.h"
 #include "refresh/refresher.h"
 #include "refresh/settings.h"
 #include "res/resource.h"
@@ -19,13 +20,7 @@ constexpr DWORD kClientPollMs = 100;
 
 // The system's words for error; a "%1" in them stands for the client.
 std::string SystemMessage(DWORD error) {
-    char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, error, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    std::string reason = text ? text : "Error " + std::to_string(error);
-    LocalFree(text);
-    reason.erase(reason.find_last_not_of(" \r\n") + 1);
+    std::string reason = DatIoSystemReason(error);
     const size_t insert = reason.find("%1");
     if (insert != std::string::npos)
         reason.replace(insert, 2, g_clientPath);
