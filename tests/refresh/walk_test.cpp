@@ -54,7 +54,7 @@ bool Walk(FakeClient& client) {
 }
 
 TEST(Walk, FirstItemThenPausesBeforeEachLaterCommandAndEmptyTreesSkipped) {
-    FakeClient client{{3, 0, 1}};
+    FakeClient client{{3, 0, 1}, {}};
     EXPECT_TRUE(Walk(client));
     EXPECT_EQ((std::vector<std::string>{
                   "32880",    "root 1",     "select 1:1", "32880", "32986",    "pause",
@@ -77,7 +77,7 @@ TEST(Walk, StopsWhenNotAnswered) {
 }
 
 TEST(TreeTable, HoldsFiveTreeViewsOfTheExactClassName) {
-    FakeClient client{{0, 0, 0, 0, 0, 0}};
+    FakeClient client{{0, 0, 0, 0, 0, 0}, {}};
     Walk(client);
     EXPECT_EQ(10u, client.log.size()) << "five trees: a command and a root each";
     EXPECT_TRUE(IsTreeViewClass("SysTreeView32"));
