@@ -17,6 +17,8 @@ namespace {
 
 // Pause between two looks for the client's window.
 constexpr DWORD kClientPollMs = 100;
+// How long the window of a client that ended with 0 is still awaited.
+constexpr DWORD kHandOverMs = 10000;
 
 // The system's words for error; a "%1" in them stands for the client.
 std::string SystemMessage(DWORD error) {
@@ -64,20 +66,27 @@ bool LaunchClient() {
         return ClientFailed(SystemMessage(GetLastError()));
 
     // Without a process handle (the shell started the client some other
-    // way) only its window is watched for.
+    // way) only its window is watched for. A client that ends with 0 may
+    // have handed its start over to another process (a launcher does): its
+    // window is still awaited for a while.
     HANDLE process = launch.hProcess;
     bool ended = false;
-    while (!(g_hClient = FindWindowA(kClientClass, nullptr)) && !ended) {
-        if (process == nullptr)
-            Sleep(kClientPollMs);
-        else
+    DWORD exitCode = 0, endedAt = 0;
+    while (!(g_hClient = FindWindowA(kClientClass, nullptr))) {
+        if (process != nullptr && !ended) {
             ended = WaitForSingleObject(process, kClientPollMs) == WAIT_OBJECT_0;
+            if (ended) {
+                GetExitCodeProcess(process, &exitCode);
+                endedAt = GetTickCount();
+            }
+        } else if (ended && (exitCode != 0 || GetTickCount() - endedAt >= kHandOverMs)) {
+            break;
+        } else {
+            Sleep(kClientPollMs);
+        }
     }
-    DWORD exitCode = 0;
-    if (process != nullptr) {
-        GetExitCodeProcess(process, &exitCode);
+    if (process != nullptr)
         CloseHandle(process);
-    }
     if (g_hClient)
         return true;
     // A crash's status code reads best in hexadecimal.

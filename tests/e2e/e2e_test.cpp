@@ -106,9 +106,10 @@ class Scenario : public ::testing::Test {
 
 // Clients that cannot start (a stale install, an end before the window) are
 // named with the reason and the dialog comes back as it was left; then the
-// client is launched in its own folder, its window waited for at idle.
+// client is launched in its own folder through a launcher that ends at once,
+// its window waited for at idle.
 TEST_F(Scenario, SecondCopyClientsThatCannotStartThenOneAwaitedAtIdleWhoseEndEndsAll) {
-    Start(true, "a,b", 4000, "3");
+    Start(true, "a,b", 4000, "3+");
     {
         Program second(WinPath(TW_TIDEWATCH_EXE));
         EXPECT_EQ("Tidewatch is already running", AnswerBox("Error", IDOK, 30000));

@@ -12,12 +12,15 @@
 //   TW_STANDIN_DELAY  milliseconds before the window is created
 //   TW_STANDIN_HANG   "ID:MS": on the first WM_COMMAND ID, stop answering for MS
 //   TW_STANDIN_EXIT   "N": the first start into a fresh log ends with exit
-//                     code N before creating its window
+//                     code N before creating its window; "N+": later starts
+//                     hand over to a copy of this program and end with 0,
+//                     as a launcher does
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -123,8 +126,19 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     GetModuleFileNameA(nullptr, self, sizeof self);
     GetCurrentDirectoryA(sizeof folder, folder);
     Log("START pid=" + std::to_string(GetCurrentProcessId()) + " exe=" + self + " cwd=" + folder);
-    if (first && !Env("TW_STANDIN_EXIT").empty())
-        return std::atoi(Env("TW_STANDIN_EXIT").c_str());
+    const std::string exit = Env("TW_STANDIN_EXIT");
+    if (first && !exit.empty())
+        return std::atoi(exit.c_str());
+    if (!exit.empty() && exit.back() == '+' &&
+        std::strstr(GetCommandLineA(), " handed") == nullptr) {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child = {};
+        std::string line = std::string("\"") + self + "\" handed";
+        CreateProcessA(self, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &child);
+        return 0;
+    }
     std::sscanf(Env("TW_STANDIN_HANG").c_str(), "%u:%lu", &g_hangCommand, &g_hangMs);
     Sleep(std::strtoul(Env("TW_STANDIN_DELAY").c_str(), nullptr, 10));
 
