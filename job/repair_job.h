@@ -19,7 +19,7 @@ using OpenFileDialog = BOOL (*)(OPENFILENAMEA* request, DWORD* error);
 DWORD RunRepairJob(OpenFileDialog openDialog);
 
 // The report dialog's creation parameter. names is the open-file dialog's
-// selection list (see dat/selection.h); isSingle is 1 when it names exactly
+// selection list (see job/selection.h); isSingle is 1 when it names exactly
 // one file. Both stay the caller's and must outlive the dialog.
 struct SelectionRecord {
     int isSingle;
