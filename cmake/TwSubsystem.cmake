@@ -21,3 +21,11 @@ function(tw_subsystem name)
   add_library(tw_${name} STATIC ${src})
   target_include_directories(tw_${name} PUBLIC ${PROJECT_SOURCE_DIR})
 endfunction()
+
+# tidewatch-dat.rc, compiled in the calling folder, takes the manifest that
+# res/ made for this build's processor.
+function(tw_dat_manifest)
+  set(rc ${PROJECT_SOURCE_DIR}/res/tidewatch-dat.rc)
+  set_property(SOURCE ${rc} APPEND PROPERTY INCLUDE_DIRECTORIES ${PROJECT_BINARY_DIR}/res)
+  set_property(SOURCE ${rc} APPEND PROPERTY OBJECT_DEPENDS ${PROJECT_BINARY_DIR}/res/tidewatch-dat.manifest)
+endfunction()

@@ -18,7 +18,8 @@ constexpr DWORD kSelectionCapacity = 64 * 1024;
 constexpr char kFilter[] = "DAT files\0*.dat\0"; // and the array's own zero ends the list
 static_assert(sizeof kFilter == 17, "the filter block is 17 bytes");
 
-constexpr DWORD kOpenFileRecordSize = 76; // the record without its Windows 2000 fields
+// The record without its Windows 2000 fields, which every Windows takes.
+const DWORD kOpenFileRecordSize = OPENFILENAME_SIZE_VERSION_400A;
 static_assert((OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY) ==
                   0x81204,
               "the dialog's flags");

@@ -14,7 +14,8 @@ constexpr UINT_PTR TIMER_ITEM = 2;    // ends a worker's pause between items
 // Only while refreshing is disabled: watches for the client's window to go.
 constexpr UINT_PTR TIMER_CLIENT_CHECK = 3;
 
-// The notification icon record (88-byte form), filled when the tray window
+// The notification icon record in its first, shortest form (the one every
+// Windows takes), filled when the tray window
 // is created.
 extern NOTIFYICONDATAA g_trayIcon;
 // The most recently started refresh worker.

@@ -74,7 +74,7 @@ void AddTrayIcon(HWND window) {
     g_trayIcon.uCallbackMessage = WM_TRAYNOTIFY;
     g_trayIcon.hIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_TRAY));
     static const char tip[] = "Tidewatch: Right click for menu";
-    static_assert(sizeof tip <= 64, "the tip must fit the 88-byte record");
+    static_assert(sizeof tip <= 64, "the tip must fit the first form of the record");
     std::memcpy(g_trayIcon.szTip, tip, sizeof tip);
     Shell_NotifyIconA(NIM_ADD, &g_trayIcon);
 }

@@ -24,5 +24,12 @@ ULONGLONG WINAPI TickCount64() {
 
 } // namespace
 
-extern "C" ULONGLONG(WINAPI* const tw_GetTickCount64)() __asm__("__imp__GetTickCount64@0") =
+// The import's symbol: decorated on 32-bit Windows, plain on 64-bit, where
+// the 64-bit build takes the same path as the program users get.
+#ifdef _WIN64
+#define TW_IMPORT_GET_TICK_COUNT64 "__imp_GetTickCount64"
+#else
+#define TW_IMPORT_GET_TICK_COUNT64 "__imp__GetTickCount64@0"
+#endif
+extern "C" ULONGLONG(WINAPI* const tw_GetTickCount64)() __asm__(TW_IMPORT_GET_TICK_COUNT64) =
     TickCount64;
