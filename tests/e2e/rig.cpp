@@ -72,15 +72,22 @@ int Program::Exit(DWORD ms) {
 }
 
 void RegisterClient(const std::string& key, const char* name, const std::string& data) {
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.substr(0, key.rfind('\\')).c_str());
+    // Where the clients, 32-bit programs, keep their values on 64-bit Windows.
+    HKEY software = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                      &software))
+        return;
+    const std::string sub = key.substr(key.find('\\') + 1);
+    RegDeleteKeyA(software, sub.c_str());
+    RegDeleteKeyA(software, sub.substr(0, sub.rfind('\\')).c_str());
     HKEY handle = nullptr;
-    if (!data.empty() && !RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE,
-                                          nullptr, &handle, nullptr)) {
+    if (!data.empty() && !RegCreateKeyExA(software, sub.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                                          &handle, nullptr)) {
         RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.data()),
                        static_cast<DWORD>(data.size()));
         RegCloseKey(handle);
     }
+    RegCloseKey(software);
 }
 
 std::string WinPath(std::string path) {
