@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The release archive holds exactly the two programs, the README and the
-# licence. Both programs are 32-bit, import nothing but Windows' own DLLs and
+# licence. It is checked on every machine, also where no 32-bit program can
+# run: nothing here runs the programs. Both programs are 32-bit, each with a
+# manifest for the 32-bit processor (Windows ignores one that names another), import nothing but Windows' own DLLs and
 # start on Windows XP SP3: subsystem version 5.01, and no imported function
 # that XP lacks. Those newer toolchains are known to pull in are named here;
 # every other one must be declared by MinGW-w64's headers for _WIN32_WINNT
@@ -28,6 +30,11 @@ wrestool -x --type=14 --name="$first" -o "$tmp/first.ico" "$exe"
 sizes=$(icotool -l "$tmp/first.ico" | sed -n 's/.*--width=\([0-9]*\) .*/\1/p' | tr '\n' ' ')
 [ "$sizes" = "16 24 32 48 256 " ] || fail "first icon group: expected sizes 16 24 32 48 256, got $sizes"
 
+# The version users see in the program's properties is the archive's.
+strings=$(wrestool --raw -x --type=16 "$exe" | tr -d '\0')
+grep -qa "FileVersion$version" <<<"$strings" && grep -qa "ProductVersion$version" <<<"$strings" ||
+  fail "tidewatch.exe: no version resource naming $version"
+
 allowed='^(KERNEL32|USER32|GDI32|SHELL32|COMDLG32|COMCTL32|ADVAPI32|MSVCRT)\.DLL$'
 newer='^(GetTickCount64|\w*SRWLock\w*|\w*ConditionVariable\w*|InitOnce\w*|Fls\w+|GetFileInformationByHandleEx|SetFileInformationByHandle|GetFinalPathNameByHandle\w*|CreateSymbolicLink\w*|CancelIoEx)$'
 for exe in tidewatch.exe tidewatch-dat.exe; do
@@ -38,6 +45,8 @@ for exe in tidewatch.exe tidewatch-dat.exe; do
   bad=$(cut -d' ' -f1 <<<"$imports" | sort -u | grep -vE "$allowed" || true)
   [ -z "$bad" ] || fail "$exe imports DLLs that Windows does not ship: $bad"
   grep -q 'file format pei-i386' <<<"$header" || fail "$exe is not a 32-bit program"
+  archs=$(wrestool --raw -x --type=24 "$file" | grep -ao 'processorArchitecture="[^"]*"' | sort -u)
+  [ "$archs" = 'processorArchitecture="x86"' ] || fail "$exe: manifest for ${archs:-no processor}, not x86"
   grep -qE 'MajorSubsystemVersion\s+5$' <<<"$header" && grep -qE 'MinorSubsystemVersion\s+1$' <<<"$header" ||
     fail "$exe does not claim subsystem 5.01"
   bad=$(cut -d' ' -f2 <<<"$imports" | grep -E "$newer" || true)
