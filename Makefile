@@ -37,12 +37,14 @@ win64:
 # 32-bit build's Windows tests run where this machine runs 32-bit programs;
 # the first line says which builds are tested.
 test: build
-	@scripts/run-tests $(BUILD) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+	@JOBS=$(JOBS) scripts/run-tests $(BUILD) --output-on-failure $(CTEST_ARGS)
 
 test-native: deps native
 	@ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 test-win32: deps win32
+	@[ "$$(scripts/wine-session --probe)" = 32 ] || { echo "test-win32: this machine runs no 32-bit" \
+	  "programs; make test-win64 runs the same tests on the 64-bit build" >&2; exit 1; }
 	@scripts/wine-session ctest --test-dir $(WIN32) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 test-win64: deps win64
