@@ -19,8 +19,6 @@ constexpr UINT kStartReport = WM_APP;
 constexpr UINT kReportLine = WM_APP + 1;
 constexpr UINT kAskRepair = WM_APP + 2;
 constexpr UINT kFilesDone = WM_APP + 3;
-// Posted when the report gains the focus again: puts the user's view back.
-constexpr UINT kRestoreView = WM_APP + 4;
 // Shows the lines still pending once kShowEveryMs has passed.
 constexpr UINT_PTR kShowTimer = 1;
 
@@ -191,9 +189,10 @@ void OnStartReport(ReportState* state) {
         ProcessFiles(state);
 }
 
-// Only the first focus gain shows the report from the top, unselected (the
-// dialog selects the whole text, and so shows its end, whenever it gives the
-// report the focus); every later one puts back the view the user left.
+// Only the first focus gain shows the report from the top, unselected; every
+// later one puts back the view the user left. The dialog has just selected
+// the whole text, and so shown its end, whenever it gives the report the
+// focus; a click that follows still places the caret.
 void OnReportFocus(ReportState* state, WORD event) {
     HWND edit = EditOf(state);
     if (event == EN_KILLFOCUS) {
@@ -201,7 +200,7 @@ void OnReportFocus(ReportState* state, WORD event) {
                      reinterpret_cast<LPARAM>(&state->selTo));
         state->topLine = SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0);
     } else if (event == EN_SETFOCUS) {
-        PostMessageA(state->dialog, kRestoreView, 0, 0);
+        SetView(edit, state->selFrom, state->selTo, state->topLine);
     }
 }
 
@@ -272,9 +271,6 @@ INT_PTR CALLBACK ReportDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     case WM_COMMAND:
         if (LOWORD(wParam) == IDC_REPORT_TEXT)
             OnReportFocus(state, HIWORD(wParam));
-        break;
-    case kRestoreView:
-        SetView(EditOf(state), state->selFrom, state->selTo, state->topLine);
         break;
     case WM_NCDESTROY:
         OnNcDestroy(dialog);
