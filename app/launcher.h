@@ -9,9 +9,9 @@ extern char g_clientPath[MAX_PATH];
 // The setup dialog (IDD_SETUP). Returns FALSE for every message. GO reads
 // the delays and locates the client, and ends the dialog only when a client
 // was found; the close box, log-off and shutdown end the process with code
-// 0 (ExitTidewatch);
-// IDC_REPAIR (also in the system menu) starts a repair job thread. A
-// non-zero creation parameter shows the fields as GO last left them.
+// 0 (ExitTidewatch); IDC_REPAIR (also in the system menu) starts a repair
+// job thread. A non-zero creation parameter shows the fields as GO last
+// left them.
 INT_PTR CALLBACK SetupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // How long the client's window is awaited before the user is asked whether
 // to wait on; asked again after each further such time.
