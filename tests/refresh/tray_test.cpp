@@ -91,9 +91,9 @@ TEST(Tray, IconRecordTimerMenuAndTaskbarRestart) {
 }
 
 // Each way out, taken in a copy of this program on a thread of its own while
-// a file replace is in progress: the copy lives until the replace has ended
-// it. It ends with 7 when the way out still waits after a second, 8 when it
-// returned.
+// a file replace is in progress there, must wait for it: the copy ends
+// itself with 7 when the way out still waits after a second, with 8 when it
+// returned; one that ends the process at once gives 0.
 DWORD WINAPI TakeWayOut(LPVOID way) {
     const std::string name = static_cast<const char*>(way);
     g_refreshMinutes = 60;
