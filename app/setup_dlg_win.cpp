@@ -72,6 +72,10 @@ INT_PTR CALLBACK SetupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         break;
     case WM_CLOSE:
         ExitTidewatch();
+    case WM_ENDSESSION: // log-off or shutdown
+        if (wParam)
+            ExitTidewatch();
+        break;
     case WM_SYSCOMMAND:
         // The low four bits of a system command are the system's own.
         if ((wParam & 0xFFF0) == IDM_REPAIR_DAT)

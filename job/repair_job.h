@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include "dat/dat_io.h"
+
 // Thread entry started by command IDC_REPAIR of the setup dialog. The
 // parameter is ignored; returns 0.
 DWORD WINAPI RepairJob(LPVOID parameter);
@@ -29,11 +31,18 @@ struct SelectionRecord {
 // Procedure of the report dialog (IDD_REPORT). Its initialisation takes the
 // calling thread's report lines until the dialog is destroyed and posts it a
 // message on which it shows itself and writes the whole report into control
-// IDC_REPORT_TEXT, processing every selected file; lines are painted as they
-// come, those quicker than ten a second together. The repair questions are
-// owned by the dialog; between files it answers the thread's pending
-// messages. Closing the dialog ends it (EndDialog), so a modal run returns 0.
+// IDC_REPORT_TEXT, processing every selected file in order on a thread of
+// its own, while the dialog keeps answering its messages; lines are painted
+// as they come, those quicker than ten a second together. The repair
+// questions are owned by the dialog. Closing the dialog ends it (EndDialog,
+// so a modal run returns 0): the job stops at the next file, and the dialog
+// is destroyed once the file in hand is done. Only its first focus gain
+// shows the report from the top, unselected; later ones keep the user's view.
 INT_PTR CALLBACK ReportDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Tests: the file layer's fault hook (a thread's own) for the threads that
+// process reports' files.
+void SetReportFaultHook(DatIoFaultHook hook, void* context);
 
 // The newest report dialog, null when none is open. Informational only:
 // each job writes into its own dialog, never through this handle.

@@ -1,7 +1,9 @@
+#include <atomic>
 #include <cstring>
 #include <string>
 
 #include "job/repair_job.h"
+#include "dat/dat_io.h"
 #include "dat/report.h"
 #include "job/selection.h"
 #include "res/resource.h"
@@ -12,63 +14,90 @@ namespace {
 
 // Posted by the initialisation: the files are processed once it arrives.
 constexpr UINT kStartReport = WM_APP;
+// Sent by the thread that processes the files: a line (lParam), a repair
+// question (lParam a Question), and posted as its last act: done.
+constexpr UINT kReportLine = WM_APP + 1;
+constexpr UINT kAskRepair = WM_APP + 2;
+constexpr UINT kFilesDone = WM_APP + 3;
+// Shows the lines still pending once kShowEveryMs has passed.
+constexpr UINT_PTR kShowTimer = 1;
 
 // While files are processed, lines that come quicker than this are shown
 // together: a line takes microseconds to make, while each change of an edit
 // control on screen takes milliseconds (it measures and scrolls its text).
 constexpr DWORD kShowEveryMs = 100;
 
+DatIoFaultHook s_faultHook;
+void* s_faultContext;
+
 // One report dialog's state, kept in its DWLP_USER slot from WM_INITDIALOG
-// to WM_NCDESTROY.
+// to WM_NCDESTROY. The files are processed on a thread of their own, so that
+// the report answers its messages during a long copy; that thread reads
+// names, isSingle and closeRequested, everything else is the dialog's.
 struct ReportState {
     HWND dialog = nullptr;
     int isSingle = 0;
     const char* names = nullptr;
-    bool started = false;        // the files are being processed, or have been
-    bool processing = false;     // the files are being processed
-    bool cutShort = false;       // the cut-short line has been written
-    bool closeRequested = false; // closed while its files were still being processed
-    std::string pending;         // lines written but not yet shown
-    DWORD shownAt = 0;           // when lines were last shown
+    HANDLE files = nullptr;                  // the thread processing the files
+    bool started = false;                    // the files are being processed, or have been
+    bool cutShort = false;                   // the cut-short line has been written
+    std::atomic<bool> closeRequested{false}; // closed: no more files, no more questions
+    DWORD selFrom = 0, selTo = 0;            // the view when the focus left: none yet, the top
+    LRESULT topLine = 0;
+    std::string pending; // lines written but not yet shown
+    DWORD shownAt = 0;   // when lines were last shown
     ReportSink previousSink = nullptr;
     void* previousContext = nullptr;
+};
+
+struct Question {
+    const char* path;
+    bool yes;
 };
 
 ReportState* StateOf(HWND dialog) {
     return reinterpret_cast<ReportState*>(GetWindowLongPtrA(dialog, DWLP_USER));
 }
 
+HWND EditOf(const ReportState* state) {
+    return GetDlgItem(state->dialog, IDC_REPORT_TEXT);
+}
+
+// Selects from..to and scrolls the text so that line `top` is the first shown.
+void SetView(HWND edit, DWORD from, DWORD to, LRESULT top) {
+    SendMessageA(edit, EM_SETSEL, from, to);
+    SendMessageA(edit, EM_LINESCROLL, 0, top - SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0));
+}
+
 // Adds the pending lines at the end of the text as it stands (the edit
 // control re-lays only the new part: rewriting the whole text for each line
-// made a full report take most of a minute) and paints them at once, the
-// thread being busy until the next file. The view and the selection stay
-// where they were: at the top, unless the user has scrolled or selected.
+// made a full report take most of a minute) and paints them at once. The
+// view and the selection stay where they were: at the top, unless the user
+// has scrolled or selected.
 void ShowPendingLines(ReportState* state) {
+    KillTimer(state->dialog, kShowTimer);
     if (state->pending.empty())
         return;
-    HWND edit = GetDlgItem(state->dialog, IDC_REPORT_TEXT);
+    HWND edit = EditOf(state);
     const int length = GetWindowTextLengthA(edit);
     const LRESULT top = SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0);
     DWORD from = 0, to = 0;
     SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
     SendMessageA(edit, EM_SETSEL, length, length);
     SendMessageA(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(state->pending.c_str()));
-    SendMessageA(edit, EM_SETSEL, from, to);
-    SendMessageA(edit, EM_LINESCROLL, 0, top - SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0));
+    SetView(edit, from, to, top);
     UpdateWindow(edit);
     state->pending.clear();
     state->shownAt = GetTickCount();
 }
 
-// Report sink of one dialog. The text and its zero stay within
-// kReportTextSize bytes; room for the cut-short line is always kept, so it
-// can be written when needed.
-void AppendToReportDialog(void* context, const char* line) {
-    ReportState* state = static_cast<ReportState*>(context);
+// Adds one line. The text and its zero stay within kReportTextSize bytes;
+// room for the cut-short line is always kept, so it can be written when
+// needed. Lines of the files' thread are shown in batches.
+void AddLine(ReportState* state, const char* line, bool batched) {
     if (state->cutShort)
         return;
-    const std::size_t length =
-        GetWindowTextLengthA(GetDlgItem(state->dialog, IDC_REPORT_TEXT)) + state->pending.size();
+    const std::size_t length = GetWindowTextLengthA(EditOf(state)) + state->pending.size();
     const std::size_t limit = kReportTextSize - 1; // characters, without the zero
     const std::size_t lineLength = std::strlen(line);
     const std::size_t cutLength = sizeof kReportCutShort - 1;
@@ -79,37 +108,57 @@ void AppendToReportDialog(void* context, const char* line) {
             return;
         added = kReportCutShort;
     }
+    const bool first = state->pending.empty();
     state->pending += added;
-    if (!state->processing || GetTickCount() - state->shownAt >= kShowEveryMs)
+    if (!batched || GetTickCount() - state->shownAt >= kShowEveryMs)
         ShowPendingLines(state);
+    else if (first)
+        SetTimer(state->dialog, kShowTimer, kShowEveryMs, nullptr);
+}
+
+// Report sink of the dialog's own thread.
+void AppendToReportDialog(void* context, const char* line) {
+    AddLine(static_cast<ReportState*>(context), line, false);
 }
 
 // The repair question: a box owned by the report, with the default caption.
-bool AskRepair(void* context, const char* path) {
-    ReportState* state = static_cast<ReportState*>(context);
+// A report closed meanwhile repairs nothing more.
+bool AskRepair(ReportState* state, const char* path) {
     if (state->closeRequested)
         return false;
     ShowPendingLines(state);
     const std::string question =
         FormatReportLine(kRepairQuestion, reinterpret_cast<std::uintptr_t>(path), 1);
-    return MessageBoxA(state->dialog, question.c_str(), nullptr, MB_YESNO) == IDYES;
+    const int answer = MessageBoxA(state->dialog, question.c_str(), nullptr, MB_YESNO);
+    return answer == IDYES && !state->closeRequested;
 }
 
-// Between files: the thread's pending messages, as the dialog's own loop
-// would handle them, so that the report scrolls, repaints and closes.
-void AnswerPendingMessages(void* context) {
-    const ReportState* state = static_cast<const ReportState*>(context);
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            break;
-        }
-        if (!IsDialogMessageA(state->dialog, &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
+// The thread that processes the files hands its lines and questions to the
+// dialog's thread, and waits for each to be taken: one file after another,
+// in order.
+void SendLine(void* context, const char* line) {
+    SendMessageA(static_cast<ReportState*>(context)->dialog, kReportLine, 0,
+                 reinterpret_cast<LPARAM>(line));
+}
+
+bool SendQuestion(void* context, const char* path) {
+    Question question{path, false};
+    SendMessageA(static_cast<ReportState*>(context)->dialog, kAskRepair, 0,
+                 reinterpret_cast<LPARAM>(&question));
+    return question.yes;
+}
+
+bool NotClosed(void* context) {
+    return !static_cast<ReportState*>(context)->closeRequested;
+}
+
+DWORD WINAPI ProcessFiles(LPVOID context) {
+    ReportState* state = static_cast<ReportState*>(context);
+    SetDatIoFaultHook(s_faultHook, s_faultContext);
+    SetReportSink(SendLine, state);
+    WriteRepairReport(state->names, state->isSingle, SendQuestion, state, NotClosed);
+    PostMessageA(state->dialog, kFilesDone, 0, 0);
+    return 0;
 }
 
 void OnInitDialog(HWND dialog, const SelectionRecord* record) {
@@ -129,23 +178,51 @@ void OnInitDialog(HWND dialog, const SelectionRecord* record) {
     PostMessageA(dialog, kStartReport, 0, 0);
 }
 
-void OnStartReport(HWND dialog) {
-    ReportState* state = StateOf(dialog);
-    if (!state || state->started)
+void OnStartReport(ReportState* state) {
+    if (state->started)
         return;
     state->started = true;
-    ShowWindow(dialog, SW_SHOW);
-    UpdateWindow(dialog);
-    state->processing = true;
-    WriteRepairReport(state->names, state->isSingle, AskRepair, state, AnswerPendingMessages);
-    state->processing = false;
-    ShowPendingLines(state);
+    ShowWindow(state->dialog, SW_SHOW);
+    UpdateWindow(state->dialog);
+    state->files = CreateThread(nullptr, 0, ProcessFiles, state, 0, nullptr);
+    if (!state->files) // no thread to spare: processed here, unanswered meanwhile
+        ProcessFiles(state);
+}
+
+// Only the first focus gain shows the report from the top, unselected; every
+// later one puts back the view the user left. The dialog has just selected
+// the whole text, and so shown its end, whenever it gives the report the
+// focus; a click that follows still places the caret.
+void OnReportFocus(ReportState* state, WORD event) {
+    HWND edit = EditOf(state);
+    if (event == EN_KILLFOCUS) {
+        SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&state->selFrom),
+                     reinterpret_cast<LPARAM>(&state->selTo));
+        state->topLine = SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0);
+    } else if (event == EN_SETFOCUS) {
+        SetView(edit, state->selFrom, state->selTo, state->topLine);
+    }
+}
+
+// Waits for the files' thread, taking its lines and questions meanwhile,
+// which a closed report drops and answers No.
+void WaitForFiles(ReportState* state) {
+    state->closeRequested = true;
+    if (!state->files)
+        return;
+    while (MsgWaitForMultipleObjects(1, &state->files, FALSE, INFINITE, QS_SENDMESSAGE) !=
+           WAIT_OBJECT_0) {
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    CloseHandle(state->files);
 }
 
 void OnNcDestroy(HWND dialog) {
     ReportState* state = StateOf(dialog);
     if (!state)
         return;
+    WaitForFiles(state);
     SetWindowLongPtrA(dialog, DWLP_USER, 0);
     // Hand the thread's report back to whatever it wrote to before, unless a
     // newer dialog of this thread has taken it meanwhile.
@@ -162,31 +239,47 @@ void OnNcDestroy(HWND dialog) {
 } // namespace
 
 INT_PTR CALLBACK ReportDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_INITDIALOG:
+    ReportState* state = StateOf(dialog);
+    if (message == WM_INITDIALOG)
         OnInitDialog(dialog, reinterpret_cast<const SelectionRecord*>(lParam));
-        break;
+    if (!state)
+        return 0;
+    switch (message) {
     case kStartReport:
-        OnStartReport(dialog);
+        OnStartReport(state);
+        break;
+    case kReportLine:
+        if (!state->closeRequested)
+            AddLine(state, reinterpret_cast<const char*>(lParam), true);
+        break;
+    case kAskRepair: {
+        Question* question = reinterpret_cast<Question*>(lParam);
+        question->yes = AskRepair(state, question->path);
+        break;
+    }
+    case kFilesDone:
+    case WM_TIMER: // kShowTimer
+        ShowPendingLines(state);
         break;
     case WM_CLOSE:
         // Ends this job alone. A close that arrives while files are still
-        // being processed stops further repairs; the rest is only verified.
-        if (ReportState* state = StateOf(dialog))
-            state->closeRequested = true;
+        // being processed ends the job at the next file; the dialog goes
+        // once the file in hand is done.
+        state->closeRequested = true;
         EndDialog(dialog, 0);
         break;
     case WM_COMMAND:
-        // The dialog selects the whole report, and so shows its end, whenever
-        // it gives the report the focus; show it unselected from the top.
-        if (LOWORD(wParam) == IDC_REPORT_TEXT && HIWORD(wParam) == EN_SETFOCUS) {
-            PostMessageA(reinterpret_cast<HWND>(lParam), EM_SETSEL, 0, 0);
-            PostMessageA(reinterpret_cast<HWND>(lParam), EM_SCROLLCARET, 0, 0);
-        }
+        if (LOWORD(wParam) == IDC_REPORT_TEXT)
+            OnReportFocus(state, HIWORD(wParam));
         break;
     case WM_NCDESTROY:
         OnNcDestroy(dialog);
         break;
     }
     return 0;
+}
+
+void SetReportFaultHook(DatIoFaultHook hook, void* context) {
+    s_faultHook = hook;
+    s_faultContext = context;
 }

@@ -65,16 +65,15 @@ void WriteRepairReport(const char* list, int isSingle, RepairQuestion ask, void*
     if (list[0] == '\0')
         return;
     if (isSingle) {
-        if (beforeFile)
-            beforeFile(context);
-        ProcessSelectedFile(list, ask, context);
+        if (!beforeFile || beforeFile(context))
+            ProcessSelectedFile(list, ask, context);
         return;
     }
     const char* folder = list;
     for (const char* name = NextSelectedName(folder); name[0] != '\0';
          name = NextSelectedName(name)) {
-        if (beforeFile)
-            beforeFile(context);
+        if (beforeFile && !beforeFile(context))
+            return;
         char path[kSelectedPathSize];
         if (JoinSelectedPath(path, folder, name)) {
             ProcessSelectedFile(path, ask, context);

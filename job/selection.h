@@ -29,8 +29,9 @@ const char* NextSelectedName(const char* entry);
 // would not fit into kSelectedPathSize bytes.
 bool JoinSelectedPath(char (&out)[kSelectedPathSize], const char* folder, const char* name);
 
-// Called with the report's context before each selected file.
-using BeforeFile = void (*)(void* context);
+// Called with the report's context before each selected file; false ends
+// the report there.
+using BeforeFile = bool (*)(void* context);
 
 // Writes a whole report through AppendReport: the banner, then every selected
 // file processed in order by ProcessDatFile. isSingle is 1 when the list holds

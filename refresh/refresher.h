@@ -26,9 +26,14 @@ extern HANDLE g_hWorker;
 // the window, however that ends.
 HWND CreateTrayWindow(HINSTANCE instance);
 
-// Every way out: waits, up to 10 s, for a file replace in progress to finish
-// and lets no new one start, removes the icon and ends the process with exit
-// code 0.
+// Creates the tray window and runs its message loop; however the loop ends,
+// the process ends as ExitTidewatch ends it.
+[[noreturn]] void RunTray(HINSTANCE instance);
+
+// Every way out (the tray menu's Exit, log-off and shutdown, the loop's end,
+// the client gone, the setup dialog's close box): waits, up to 10 s, for a
+// file replace in progress to finish and lets no new one start, removes the
+// icon and ends the process with exit code 0.
 [[noreturn]] void ExitTidewatch();
 
 // Timer 1: starts a refresh worker for `trayWindow` as g_hWorker, unless the

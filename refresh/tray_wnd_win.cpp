@@ -92,6 +92,10 @@ LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_TRAYNOTIFY:
         OnTrayNotify(window, lParam);
         break;
+    case WM_ENDSESSION: // log-off or shutdown
+        if (wParam)
+            ExitTidewatch();
+        break;
     case WM_DESTROY:
         // Also when closed or destroyed from outside: no icon outlives its window.
         Shell_NotifyIconA(NIM_DELETE, &g_trayIcon);
@@ -114,6 +118,17 @@ HWND CreateTrayWindow(HINSTANCE instance) {
     trayClass.lpszClassName = "TW";
     RegisterClassExA(&trayClass); // fails harmlessly when the class exists
     return CreateWindowExA(0, "TW", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+}
+
+void RunTray(HINSTANCE instance) {
+    HWND tray = CreateTrayWindow(instance);
+    MSG msg;
+    // Ends on WM_QUIT, or with an error once the window has gone.
+    while (GetMessageA(&msg, tray, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    ExitTidewatch();
 }
 
 void ExitTidewatch() {

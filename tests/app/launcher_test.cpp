@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "refresh/settings.h"
 #include "res/resource.h"
@@ -79,6 +81,34 @@ TEST_F(Setup, SystemMenuOffersTheRepairCommand) {
     GetMenuStringA(menu, count - 1, text, sizeof text, MF_BYPOSITION);
     EXPECT_STREQ("Repair DAT files...", text);
     EXPECT_EQ(static_cast<UINT>(IDM_REPAIR_DAT), GetMenuItemID(menu, count - 1));
+}
+
+// A client whose window is late: asked after each (shortened) minute;
+// Yes waits on, No gives up and leaves the client running.
+TEST(Launch, AWindowThatDoesNotComeLeadsToTheQuestionWhetherToWaitOn) {
+    ConfigureStandin("a", 3000);
+    const std::string exe = StandinExe();
+    ASSERT_LT(exe.size(), sizeof g_clientPath);
+    std::memcpy(g_clientPath, exe.c_str(), exe.size() + 1);
+    std::vector<std::string> asked;
+    bool launched = true;
+    WhileModal(
+        [&] {
+            HWND box = FindWindowA("#32770", "Tidewatch");
+            if (!box || !IsWindowVisible(box))
+                return false;
+            asked.push_back(TextOf(box, 0xFFFF));
+            PostMessageA(box, WM_COMMAND, asked.size() < 2 ? IDYES : IDNO, 0);
+            return asked.size() == 2;
+        },
+        [&] { launched = LaunchClient(300); });
+    EXPECT_FALSE(launched);
+    const std::string question = "Tidewatch started " + exe +
+                                 ", but its window has not appeared yet.\r\nKeep waiting for it?";
+    EXPECT_EQ(std::vector<std::string>(2, question), asked);
+    EXPECT_TRUE(WaitStandinLog(" READY")) << "the client was not left as it was";
+    EndStandin();
+    std::memset(g_clientPath, 0, sizeof g_clientPath); // as every GO finds it
 }
 
 } // namespace

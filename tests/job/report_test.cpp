@@ -8,10 +8,13 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <regex>
 #include <string>
 
 #include "dat/report.h"
+#include "tests/dat/dat_test_util.h"
 #include "res/resource.h"
 #include "tests/e2e/rig.h"
 
@@ -72,6 +75,32 @@ TEST(ReportDialog, StopsAtItsBoundWithOneCutShortLine) {
     DestroyWindow(dialog);
 }
 
+// The dialog selects the whole text whenever it gives the report the focus
+// (here on WM_NEXTDLGCTL; on Windows also on each activation). The first
+// time the report is shown from the top; later, as the user left it.
+TEST(ReportDialog, OnlyTheFirstFocusGainShowsItFromTheTop) {
+    HWND dialog = CreateReport();
+    for (int i = 0; i < 200; ++i)
+        AppendPath("C:\\" + std::to_string(i) + ".dat");
+    ShowWindow(dialog, SW_SHOW);
+    HWND edit = GetDlgItem(dialog, IDC_REPORT_TEXT);
+    auto view = [&](DWORD from, DWORD to, LRESULT top) {
+        SetFocus(nullptr);
+        SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);
+        return PollUntil(2000, [&] {
+            DWORD f = 0, t = 0;
+            SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&f),
+                         reinterpret_cast<LPARAM>(&t));
+            return f == from && t == to && SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0) == top;
+        });
+    };
+    EXPECT_TRUE(view(0, 0, 0)) << "not from the top, unselected";
+    SendMessageA(edit, EM_SETSEL, 30, 40);
+    SendMessageA(edit, EM_LINESCROLL, 0, 50);
+    EXPECT_TRUE(view(30, 40, 50)) << "the user's selection or scroll position was lost";
+    DestroyWindow(dialog);
+}
+
 // The open-file dialog as a script: records the request, then answers with
 // result and error, its list the bytes fill (and names up to its last byte).
 struct DialogScript {
@@ -100,18 +129,30 @@ BOOL ScriptedDialog(OPENFILENAMEA* request, DWORD* error) {
 
 DWORD g_shownTo;
 LRESULT g_shownTop;
+std::string g_lastReport; // the report's text as its dialog was destroyed
+
+LRESULT CALLBACK KeepLastReport(int code, WPARAM window, LPARAM lParam) {
+    HWND w = reinterpret_cast<HWND>(window);
+    if (code == HCBT_DESTROYWND && TextOf(w) == "DAT Repairer report")
+        g_lastReport = TextOf(w, IDC_REPORT_TEXT);
+    return CallNextHookEx(nullptr, code, window, lParam);
+}
 
 // The job with this script; what the user saw, in order ("Warning: ...",
-// "Error: ...", "Report: ..."), answering Yes, OK and closing each; the
-// report once it shows `last` (or after 30 s): lines come between files.
-std::vector<std::string> RunJob(BOOL result, DWORD error, const std::string& fill,
-                                bool toEnd = false, const char* last = "") {
+// "Error: ...", "Report: ..."), answering Yes and closing each; the report
+// once it shows `last` (or after 30 s): lines come between files. `tick`
+// runs every 20 ms meanwhile.
+std::vector<std::string> RunJob(
+    BOOL result, DWORD error, const std::string& fill, bool toEnd = false, const char* last = "",
+    const std::function<void()>& tick = [] {}) {
     g_script = {result, error, fill, toEnd, {}, {}, false};
     std::vector<std::string> seen;
     std::vector<HWND> done;
     const DWORD start = GetTickCount();
+    HHOOK hook = SetWindowsHookExA(WH_CBT, KeepLastReport, nullptr, GetCurrentThreadId());
     WhileModal(
         [&] {
+            tick();
             for (const char* title : {"Warning", "Error", "DAT Repairer report"}) {
                 HWND w = FindWindowA("#32770", title);
                 if (!w || !IsWindowVisible(w) || std::count(done.begin(), done.end(), w))
@@ -128,11 +169,12 @@ std::vector<std::string> RunJob(BOOL result, DWORD error, const std::string& fil
                         SendDlgItemMessageA(w, IDC_REPORT_TEXT, EM_GETFIRSTVISIBLELINE, 0, 0);
                 }
                 seen.push_back(std::string(report ? "Report" : title) + ": " + text);
-                PostMessageA(w, report ? WM_CLOSE : WM_COMMAND, title[0] == 'W' ? IDYES : IDOK, 0);
+                PostMessageA(w, report ? WM_CLOSE : WM_COMMAND, IDYES, 0);
             }
             return false;
         },
         [] { EXPECT_EQ(0u, RunRepairJob(ScriptedDialog)); });
+    UnhookWindowsHookEx(hook);
     return seen;
 }
 
@@ -189,6 +231,77 @@ TEST(RepairJob, AFolderWithOneNameIsJoinedAndTheReportShownUnselectedFromTheTop)
     EXPECT_EQ(0, g_shownTop);
     EXPECT_LE(full.size(), std::strlen("Report: ") + kTextLimit);
     EXPECT_EQ(kReportCutShort, full.substr(full.rfind("ERROR: R")));
+}
+
+// A damaged file and an intact one in a folder of their own; the repair's
+// copy is held until the report's thread has been seen answering (or 10 s).
+class Copy : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ =
+            (std::filesystem::temp_directory_path() / ("tw-copy-" + std::to_string(GetTickCount())))
+                .string();
+        std::filesystem::create_directory(folder_);
+        for (const char* name : {"bad.dat", "good.dat"}) {
+            const Bytes bytes = name[0] == 'b' ? JunkFile() : FixedPointFile();
+            std::ofstream(folder_ + "\\" + name, std::ios::binary)
+                .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        }
+        SetReportFaultHook(HoldCopy, this);
+    }
+    void TearDown() override {
+        SetReportFaultHook(nullptr, nullptr);
+        CloseHandle(copying_), CloseHandle(answered_);
+        std::filesystem::remove_all(folder_);
+    }
+    static bool HoldCopy(void* self, DatIoStep step) {
+        Copy* copy = static_cast<Copy*>(self);
+        if (step == DatIoStep::CopyKept) {
+            SetEvent(copy->copying_);
+            copy->heldFor_ = WaitForSingleObject(copy->answered_, 10000) == WAIT_OBJECT_0;
+        }
+        return false;
+    }
+    // The job over both files; `duringCopy` is given the report while the
+    // copy is held. The report's text at its end.
+    std::string Run(const std::function<void(HWND)>& duringCopy) {
+        RunJob(TRUE, 0, folder_ + '\0' + "bad.dat" + '\0' + "good.dat" + '\0', false,
+               "good.dat is ok", [&] {
+                   if (WaitForSingleObject(copying_, 0) == WAIT_OBJECT_0 &&
+                       WaitForSingleObject(answered_, 0) == WAIT_TIMEOUT) {
+                       duringCopy(FindWindowA("#32770", "DAT Repairer report"));
+                       SetEvent(answered_);
+                   }
+               });
+        return g_lastReport;
+    }
+    bool Repaired() const { return Read(folder_ + "\\bad.dat") == FixedPointFile(); }
+    static Bytes Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+    std::string folder_;
+    HANDLE copying_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE answered_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    bool heldFor_ = false;
+};
+
+// One file after another, however long the copy.
+TEST_F(Copy, TheReportAnswersDuringALongCopyAndTheNextFileWaitsForIt) {
+    const std::string text = Run([](HWND) {});
+    EXPECT_TRUE(heldFor_) << "the report did not answer during the copy";
+    EXPECT_TRUE(Repaired());
+    const std::size_t repaired = text.find("bad.dat repaired successfully!");
+    EXPECT_LT(repaired, text.find("Verifying " + folder_ + "\\good.dat")) << text;
+    EXPECT_NE(text.npos, text.find("good.dat is ok", repaired)) << text;
+}
+
+// The file in hand is finished; the next one is not even opened.
+TEST_F(Copy, ClosingTheReportDuringAFileStopsTheJobAtTheNextFile) {
+    const std::string text = Run([](HWND report) { PostMessageA(report, WM_CLOSE, 0, 0); });
+    EXPECT_TRUE(heldFor_);
+    EXPECT_TRUE(Repaired());
+    EXPECT_EQ(text.npos, text.find("good.dat")) << text;
 }
 
 } // namespace

@@ -5,9 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
+#include <cstring>
 #include <tuple>
 
+#include "app/launcher.h"
 #include "dat/dat_io.h"
 #include "refresh/settings.h"
 #include "res/resource.h"
@@ -89,29 +90,47 @@ TEST(Tray, IconRecordTimerMenuAndTaskbarRestart) {
     DestroyWindow(keeper);
 }
 
-// ExitTidewatch in a copy of this program, on another thread than a file
-// replace in progress: the process lives until the replace has ended it.
-TEST(Exit, WaitsForAFileReplaceInProgress) {
-    HANDLE exiting = CreateEventA(nullptr, TRUE, FALSE, "tw-exit-exiting");
-    HANDLE finish = CreateEventA(nullptr, TRUE, FALSE, "tw-exit-finish");
-    if (GetEnvironmentVariableA("TW_EXIT_CHILD", nullptr, 0)) {
+// Each way out, taken in a copy of this program on a thread of its own while
+// a file replace is in progress there, must wait for it: the copy ends
+// itself with 7 when the way out still waits after a second, with 8 when it
+// returned; one that ends the process at once gives 0.
+DWORD WINAPI TakeWayOut(LPVOID way) {
+    const std::string name = static_cast<const char*>(way);
+    g_refreshMinutes = 60;
+    if (name == "loop")
+        RunTray(GetModuleHandleA(nullptr));
+    HWND window = name == "session" ? CreateTrayWindow(GetModuleHandleA(nullptr))
+                  : name == "setup"
+                      ? CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_SETUP),
+                                           nullptr, SetupDlgProc, 0)
+                      : nullptr;
+    if (window)
+        SendMessageA(window, WM_ENDSESSION, TRUE, 0);
+    else
+        ExitTidewatch();
+    return 0;
+}
+
+TEST(Exit, EveryWayOutWaitsForAFileReplaceInProgress) {
+    char way[16] = "";
+    if (GetEnvironmentVariableA("TW_EXIT_WAY", way, sizeof way)) {
         DatIoReplaceScope replace;
-        std::thread([&] {
-            SetEvent(exiting);
-            ExitTidewatch();
-        }).detach();
-        WaitForSingleObject(finish, 20000);
-        ExitProcess(7);
+        HANDLE thread = CreateThread(nullptr, 0, TakeWayOut, way, 0, nullptr);
+        if (!strcmp(way, "loop")) { // the tray window closed from outside ends its loop
+            PollUntil(10000, [] { return IsWindow(g_trayIcon.hWnd); });
+            PostMessageA(g_trayIcon.hWnd, WM_CLOSE, 0, 0);
+            PollUntil(10000, [] { return !IsWindow(g_trayIcon.hWnd); });
+        }
+        ExitProcess(WaitForSingleObject(thread, 1000) == WAIT_TIMEOUT ? 7 : 8);
     }
     char self[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, self, sizeof self);
-    SetEnvironmentVariableA("TW_EXIT_CHILD", "1");
-    Program child(std::string(self) + " --gtest_filter=Exit.*");
-    SetEnvironmentVariableA("TW_EXIT_CHILD", nullptr);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(exiting, 20000));
-    SetEvent(finish);
-    EXPECT_EQ(7, child.Exit()) << "ended with a replace in progress";
-    CloseHandle(exiting), CloseHandle(finish);
+    for (const char* way : {"exit", "session", "setup", "loop"}) {
+        SetEnvironmentVariableA("TW_EXIT_WAY", way);
+        Program child(std::string(self) + " --gtest_filter=Exit.*");
+        SetEnvironmentVariableA("TW_EXIT_WAY", nullptr);
+        EXPECT_EQ(7, child.Exit()) << way << " (0: ended during the replace, 8: returned)";
+    }
 }
 
 bool HasEnded(HANDLE thread) {
