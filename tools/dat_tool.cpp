@@ -1,6 +1,7 @@
 #include "tools/dat_tool.h"
 
 #include "dat/dat.h"
+#include "dat/dat_io.h"
 #include "dat/report.h"
 
 #include <nlohmann/json.hpp>
@@ -111,7 +112,7 @@ bool AskOnTerminal(void* context, const char* path) {
     WriteHeld(run);
     EraseProgress(run);
     if (!run.s.interactive) {
-        run.s.err << "tidewatch-dat: no terminal to ask whether to repair " << path
+        run.s.err << "tidewatch-dat: no terminal to ask whether to repair " << ShownText(path)
                   << "; taking No (use --yes to repair)\n";
         return false;
     }
@@ -143,6 +144,8 @@ Status StatusOf(DatOutcome outcome, const DatFacts& facts) {
         return kRepairable;
     case DatOutcome::FooterDamaged:
         return facts.error.empty() ? kUnrepairable : kUnreadable;
+    case DatOutcome::Unopened:
+        return kUnreadable;
     case DatOutcome::RepairFailed:
         break;
     }
@@ -185,7 +188,7 @@ std::size_t FindDatFiles(const DatToolStreams& s, const std::string& folder,
     std::vector<std::pair<std::string, bool>> entries;
     std::string reason;
     if (!ReadFolder(folder, &entries, &reason)) {
-        s.err << "tidewatch-dat: " << folder << ": " << reason << "\n";
+        s.err << "tidewatch-dat: " << ShownText(folder) << ": " << reason << "\n";
         return 1;
     }
     // On Windows "D:" is the current folder of drive D:, and "D:x" a name in it.
@@ -282,7 +285,8 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
         const std::size_t unreadable = FindDatFiles(streams, name, found);
         std::sort(found.begin(), found.end());
         if (found.empty() && unreadable == 0) {
-            streams.err << "tidewatch-dat: " << name << ": no .dat files in this folder\n";
+            streams.err << "tidewatch-dat: " << ShownText(name)
+                        << ": no .dat files in this folder\n";
             allOk = false;
         }
         unreadableFolders += unreadable;
@@ -298,8 +302,8 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
         const std::string& path = files[i];
         if (streams.errIsTerminal && files.size() > 20) {
             EraseProgress(run);
-            const std::string line =
-                std::to_string(i + 1) + " of " + std::to_string(files.size()) + ": " + path;
+            const std::string line = std::to_string(i + 1) + " of " + std::to_string(files.size()) +
+                                     ": " + ShownText(path);
             streams.err << line << std::flush;
             run.progressShown = line.size();
         }
@@ -314,10 +318,14 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
         run.held.clear();
         if (!facts.error.empty()) {
             EraseProgress(run);
-            streams.err << "tidewatch-dat: " << path << ": " << facts.error << "\n";
+            streams.err << "tidewatch-dat: " << ShownText(path) << ": " << ShownText(facts.error)
+                        << "\n";
         }
         if (run.json)
             WriteJson(run, path, kStatusNames[status], facts);
+        // Interrupted: the file in hand is as it was, the rest is not begun.
+        if (DatIoReplacesCancelled())
+            break;
     }
     EraseProgress(run);
     streams.out.flush();
