@@ -272,12 +272,12 @@ bool DatIoLinkOrCopy(const std::string& from, const std::string& to) {
         return Failed();
     HANDLE copy = CreateFileA(to.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     const bool flushed = copy != INVALID_HANDLE_VALUE && FlushFileBuffers(copy);
-    const DWORD error = GetLastError();
+    const DWORD flushError = GetLastError();
     if (copy != INVALID_HANDLE_VALUE)
         CloseHandle(copy);
     if (!flushed)
         DeleteFileA(to.c_str());
-    return flushed || Failed(error);
+    return flushed || Failed(flushError);
 }
 
 bool DatIoRename(const std::string& from, const std::string& to) {

@@ -18,16 +18,19 @@ namespace {
 // status 1.
 int FlushedStatus(int status) {
     std::cout.flush();
-    errno = 0;
-    const bool outFailed = !std::cout || std::fflush(stdout) != 0 || std::ferror(stdout);
-    if (outFailed) {
+    if (!std::cout || std::ferror(stdout)) {
+        // The write is tried once more for the system's word on it.
+        std::cout.clear();
+        std::clearerr(stdout);
+        errno = 0;
+        std::cout << "\n" << std::flush;
         const int error = errno;
         std::cerr << "tidewatch-dat: write error on standard output"
                   << (error ? std::string(": ") + std::strerror(error) : std::string()) << "\n";
         status = 1;
     }
     std::cerr.flush();
-    if (!std::cerr || std::fflush(stderr) != 0 || std::ferror(stderr))
+    if (!std::cerr || std::ferror(stderr))
         status = 1;
     return status;
 }

@@ -306,6 +306,39 @@ TEST_F(Repair, TwoRepairsOfOneFileAtOnce) {
     EXPECT_EQ(Lines{"twice.dat.bak"}, Others());
 }
 
+// A cancel abandons a copy at its next chunk: the replace fails, its
+// temporary file is gone, the file is as it was, and no replace starts
+// after it. A replace that has reached its final renames finishes them.
+DatIoStep g_cancelAt;
+int g_chunks;
+
+TEST_F(Repair, ACancelAbandonsTheCopyButNotTheRenames) {
+    const Bytes front(9 << 20, 0x90); // more than one chunk of any copy
+    const Bytes large = Concat({front, JunkFile()});
+    for (DatIoStep at : {DatIoStep::CopyKept, DatIoStep::Replace}) {
+        const bool renaming = at == DatIoStep::Replace;
+        const std::string path = Write("big.dat", large);
+        g_cancelAt = at;
+        g_chunks = 0;
+        SetDatIoFaultHook(
+            [](void*, DatIoStep step) {
+                if (step == g_cancelAt && (step != DatIoStep::CopyKept || ++g_chunks == 2))
+                    DatIoCancelReplaces();
+                return false;
+            },
+            nullptr);
+        EXPECT_EQ(renaming, RepairDatFile(path.c_str(), kWithBackup));
+        SetDatIoFaultHook(nullptr, nullptr);
+        EXPECT_TRUE(DatIoHoldReplaces(0)) << "none is running";
+        Write("other.dat", JunkFile());
+        EXPECT_FALSE(RepairDatFile(PathOf("other.dat").c_str())) << "none starts";
+        DatIoAllowReplaces();
+        EXPECT_EQ(renaming ? Concat({front, FixedPointFile()}) : large, Read(path));
+        EXPECT_EQ(renaming ? Lines{"big.dat.bak"} : Lines{}, Others());
+        std::filesystem::remove(path + ".bak");
+    }
+}
+
 // Our files beside a file never share a name with each other or the file, in
 // any letter case; where a full name would not fit, they are no longer.
 TEST(DatIoTempPath, KindsApartAndNoLongerThanNeeded) {

@@ -150,6 +150,15 @@ TEST_F(Tool, AnyNameAndLeftovers) {
     EXPECT_EQ((Lines{"a.bak", "ab.bak", "~.bak"}), Others());
 }
 
+// Text shows a name's control characters escaped (JSON keeps them: below);
+// a file never opened gets its own line, and its reason.
+TEST_F(Tool, NamesInTextAreShownEscaped) {
+    const std::string shown = PathOf("e\\033[31m\\n.dat");
+    EXPECT_EQ(1, Run({"verify", PathOf("e\x1b[31m\n.dat")}));
+    EXPECT_EQ("ERROR: File " + shown + " could not be opened", LinesOf(out_).at(1));
+    EXPECT_EQ(0u, err_.str().find("tidewatch-dat: " + shown + ": ")) << err_.str();
+}
+
 // -q leaves out the report lines of intact files, and nothing else.
 TEST_F(Tool, QuietLeavesOutIntactFilesOnly) {
     for (const Lines& args : {Lines{"verify"}, Lines{"repair", "--yes"}, Lines{"repair", "-n"},
