@@ -111,7 +111,8 @@ DatIoHandle DatIoOpen(const char* path, DatIoMode mode) {
         handle = CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                              nullptr);
         const DWORD error = GetLastError();
-        if (handle != INVALID_HANDLE_VALUE || mode == DatIoMode::Idle ||
+        if (handle != INVALID_HANDLE_VALUE ||
+            (mode != DatIoMode::Read && mode != DatIoMode::Write) ||
             (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)) {
             if (handle == INVALID_HANDLE_VALUE)
                 Failed(error);
