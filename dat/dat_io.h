@@ -1,11 +1,11 @@
 // File access of the DAT repairer. Readers share a file with each other and
 // with nobody who writes (Windows: sharing reading only; POSIX: a shared
 // advisory lock); a writer holds it exclusively. A file busy elsewhere is
-// waited for, about two seconds, before it is called busy. A repair replaces
-// a file's content crash-safely: the
-// new content goes to a temporary file in the same folder, is flushed, is
-// given the file's identity (Windows: attributes, creation time, access
-// control list; POSIX: mode, owner and group), and then takes the
+// waited for, about two seconds, before it is called busy. A repair
+// replaces a file's content crash-safely: the new content goes to a
+// temporary file in the same folder, is flushed, is given the file's
+// identity (Windows: attributes, creation time, access control list where
+// we may set it; POSIX: mode, owner and group), and then takes the
 // original's place in one atomic rename (Windows: MoveFileExA).
 #pragma once
 
@@ -30,10 +30,10 @@ enum class DatIoMode {
 
 // Opens an existing regular file; Read shares it with readers only, Write
 // holds it exclusively, each waiting about two seconds for a file busy
-// elsewhere (then the reason says it is busy). Write
-// also demands that the file may be replaced: a read-only file is refused
-// (on POSIX a file without any write permission bit counts as read-only,
-// whoever runs us). Null on failure, with the reason in DatIoLastError().
+// elsewhere (then the reason is kDatIoBusy). Write also demands that the
+// file may be replaced: a read-only file is refused (on POSIX a file
+// without any write permission bit counts as read-only, whoever runs us).
+// Null on failure, with the reason in DatIoLastError().
 DatIoHandle DatIoOpen(const char* path, DatIoMode mode);
 
 bool DatIoSize(DatIoFile* file, std::uint64_t* size);
@@ -72,9 +72,10 @@ void DatIoTakeOver(DatIoFile* file, const char* path, const char* backup, std::u
 // DatIoAllowReplaces): a copy ends at its next chunk (a few megabytes), its
 // temporary file is removed and the replace fails with a reason that says
 // so, leaving the file as it was. A replace that has reached its final
-// links and renames finishes them first (microseconds, a copy where the
-// file system has no links). Safe in a signal handler and from any thread:
-// it only sets a lock-free flag.
+// links and renames finishes them first (microseconds; where the file system
+// has no links, a copy of the backup, which on POSIX also ends at its next
+// chunk). Safe in a signal handler and from any thread: it only sets a
+// lock-free flag.
 void DatIoCancelReplaces();
 bool DatIoReplacesCancelled();
 // Whether a replace is in progress (between its scope's start and end);
