@@ -245,7 +245,8 @@ bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const v
     const int held = dup(fd);
     bool ok = CopyRange(file->fd, fd, keep);
     ok = ok && !DatIoFaultAt(DatIoStep::WriteTail) && WriteAll(fd, tail, tailSize);
-    ok = ok && !DatIoFaultAt(DatIoStep::Flush) && (fsync(fd) == 0 || Failed());
+    // A cancel that comes before the flush spares waiting for the disk.
+    ok = ok && DatIoGoesOn() && !DatIoFaultAt(DatIoStep::Flush) && (fsync(fd) == 0 || Failed());
     ok = ok && !DatIoFaultAt(DatIoStep::KeepAttributes) && KeepIdentity(fd, st);
     const bool closed = close(fd) == 0 || Failed();
     ok = ok && !DatIoFaultAt(DatIoStep::CloseTemp) && closed && DatIoGoesOn();

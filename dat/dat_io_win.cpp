@@ -195,7 +195,9 @@ bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const v
         return Failed();
     bool ok = CopyRange(file->handle, handle, keep);
     ok = ok && !DatIoFaultAt(DatIoStep::WriteTail) && WriteAll(handle, tail, tailSize);
-    ok = ok && !DatIoFaultAt(DatIoStep::Flush) && (FlushFileBuffers(handle) || Failed());
+    // A cancel that comes before the flush spares waiting for the disk.
+    ok = ok && DatIoGoesOn() && !DatIoFaultAt(DatIoStep::Flush) &&
+         (FlushFileBuffers(handle) || Failed());
     ok = ok && !DatIoFaultAt(DatIoStep::KeepAttributes) &&
          (SetFileTime(handle, &info.ftCreationTime, nullptr, nullptr) || Failed());
     // A refused copy of the list keeps the inherited one.
