@@ -21,8 +21,9 @@ std::uint32_t DatChecksumUpdate(std::uint32_t reg, const void* bytes, std::size_
 struct DatFacts {
     std::optional<std::uint32_t> pointer, fileChecksum, calculatedChecksum;
     std::optional<std::uint32_t> newPointer, newChecksum;
-    std::string backup; // where the original was kept, if it was
-    std::string error;  // why the file could not be opened, read or replaced
+    std::string backup;    // where the original was kept, if it was
+    std::string error;     // why the file could not be opened, read or replaced
+    bool unopened = false; // the file could not be opened: nothing of it was read
 };
 
 // How a repair is carried out.
@@ -41,13 +42,16 @@ int VerifyDatFile(const char* path, DatFacts* facts = nullptr);
 // there); the caller learns whether it verifies by verifying again.
 bool RepairDatFile(const char* path, const DatRepairOptions& options = {},
                    DatFacts* facts = nullptr);
+// Takes over what an interrupted repair of the file left (see DatIoTakeOver).
+void TakeOverDatLeftovers(const char* path, const DatRepairOptions& options = {});
 
 // Asked before a damaged file is repaired; returns true for "Yes".
 using RepairQuestion = bool (*)(void* context, const char* path);
 
 enum class DatOutcome {
     Ok,            // verified 1
-    FooterDamaged, // verified -1
+    FooterDamaged, // verified -1 after reading the file
+    Unopened,      // verified -1: the file could not be opened
     Declined,      // verified 0, not repaired (answer No, or nobody to ask)
     Repaired,      // repaired and verified again as 1
     WouldRepair,   // a dry run found a repair that would verify
@@ -57,6 +61,7 @@ enum class DatOutcome {
 // The processing of one file by the repair job and the command-line tool:
 // verify, report the verdict, and for a bad checksum ask (ask may be null:
 // then nothing is asked and the file is left alone), repair, verify again
-// and report the verdict.
+// and report the verdict. With ask, a file found intact has what an
+// interrupted repair left beside it taken over (unless in a dry run).
 DatOutcome ProcessDatFile(const char* path, RepairQuestion ask, void* context,
                           const DatRepairOptions& options = {}, DatFacts* facts = nullptr);

@@ -1,10 +1,14 @@
 #include "dat/dat_io.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -37,17 +41,26 @@ std::mutex s_replaceMutex;
 std::condition_variable s_replaceChanged;
 int s_replacesRunning = 0;
 bool s_replacesHeld = false;
+// Read in signal handlers: lock-free atomics only.
+std::atomic<bool> s_cancelled{false};
+std::atomic<int> s_inProgress{0};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "the cancel must be safe in a signal handler");
+
+constexpr unsigned kBusyWaitMs = 2000, kBusyStepMs = 20;
 
 } // namespace
 
 DatIoReplaceScope::DatIoReplaceScope() {
     std::unique_lock<std::mutex> lock(s_replaceMutex);
-    s_replaceChanged.wait(lock, [] { return !s_replacesHeld; });
+    s_replaceChanged.wait(lock, [] { return !s_replacesHeld || s_cancelled; });
     ++s_replacesRunning;
+    ++s_inProgress;
 }
 
 DatIoReplaceScope::~DatIoReplaceScope() {
     std::lock_guard<std::mutex> lock(s_replaceMutex);
+    --s_inProgress;
     --s_replacesRunning;
     s_replaceChanged.notify_all();
 }
@@ -62,7 +75,43 @@ bool DatIoHoldReplaces(unsigned timeoutMs) {
 void DatIoAllowReplaces() {
     std::lock_guard<std::mutex> lock(s_replaceMutex);
     s_replacesHeld = false;
+    s_cancelled = false;
     s_replaceChanged.notify_all();
+}
+
+void DatIoCancelReplaces() {
+    s_cancelled = true;
+}
+
+bool DatIoReplacesCancelled() {
+    return s_cancelled;
+}
+
+bool DatIoReplaceInProgress() {
+    return s_inProgress != 0;
+}
+
+bool DatIoGoesOn() {
+    if (s_cancelled)
+        DatIoSetLastError("Cancelled; the file is left as it was");
+    return !s_cancelled;
+}
+
+bool DatIoNextChunk() {
+    return !DatIoFaultAt(DatIoStep::CopyKept) && DatIoGoesOn();
+}
+
+bool DatIoWaitWhileBusy(unsigned* waited) {
+    if (*waited >= kBusyWaitMs)
+        return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kBusyStepMs));
+    *waited += kBusyStepMs;
+    return true;
+}
+
+bool DatIoSameFile(const std::string& a, const std::string& b) {
+    const DatIoFileState x = DatIoStat(a), y = DatIoStat(b);
+    return !x.id.empty() && x.id == y.id && x.links >= 2 && y.links >= 2;
 }
 
 void SetDatIoFaultHook(DatIoFaultHook hook, void* context) {
@@ -93,12 +142,20 @@ void DatIoSetLastError(const std::string& reason) {
     t_lastError = reason;
 }
 
-std::string DatIoTempPath(const std::string& path, DatIoTemp kind) {
+std::string DatIoTempPath(const std::string& path, DatIoTemp kind, unsigned attempt,
+                          const std::string& salt) {
     const std::size_t at = path.find_last_of(kSeparators) + 1; // 0 without a folder
     const std::string name = path.substr(at);
     std::uint32_t hash = 2166136261u; // FNV-1a
+    auto add = [&hash](char c) { hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u; };
     for (char c : name)
-        hash = (hash ^ static_cast<unsigned char>(Folded(c))) * 16777619u;
+        add(Folded(c));
+    if (attempt != 0 || !salt.empty()) {
+        add('\0');
+        add(static_cast<char>(attempt));
+        for (char c : salt)
+            add(c);
+    }
     // The kind in the two top bits: the first digit sets the kinds apart.
     hash = (hash & 0x3FFFFFFFu) | static_cast<std::uint32_t>(kind) << 30;
     const std::size_t room = kLongestPath > at ? kLongestPath - at : 0;
@@ -117,25 +174,45 @@ std::string DatIoTempPath(const std::string& path, DatIoTemp kind) {
     return path.substr(0, at) + own;
 }
 
+std::string DatIoFreeTempPath(const std::string& path, DatIoTemp kind, const std::string& salt) {
+    for (unsigned attempt = 0; attempt < kDatIoTempTries; ++attempt) {
+        std::string name = DatIoTempPath(path, kind, attempt, salt);
+        if (!DatIoStat(name).exists)
+            return name;
+    }
+    DatIoSetLastError("Every name for a temporary file beside it is taken");
+    return std::string();
+}
+
 bool DatIoPutInPlace(const std::string& temp, const std::string& path, const char* backup) {
-    if (!backup)
-        return !DatIoFaultAt(DatIoStep::Replace) && DatIoRename(temp, path);
-    const std::string original = DatIoTempPath(backup, DatIoTemp::Original);
-    const std::string oldAside = DatIoTempPath(backup, DatIoTemp::OldBackup);
-    // What an interrupted replace left: links to (or copies of) the file, or
-    // of an older backup the backup has replaced since.
-    DatIoRemove(original);
-    DatIoRemove(oldAside);
-    bool readOnly = false, ignored = false;
-    const std::string oldId = DatIoFileId(backup, &readOnly);
-    // A backup that is a link to the file holds the original already.
-    if (!oldId.empty() && oldId == DatIoFileId(path, &ignored))
-        return !DatIoFaultAt(DatIoStep::Replace) && DatIoRename(temp, path);
-    if (readOnly)
+    // Without a backup, or with one that is a link to the file and so holds
+    // its original already, the replace is one rename.
+    if (!backup || DatIoSameFile(backup, path)) {
+        const bool ok = !DatIoFaultAt(DatIoStep::Replace) && DatIoRename(temp, path);
+        const std::string reason = DatIoLastError();
+        DatIoFaultAt(DatIoStep::CleanUp);
+        DatIoSetLastError(ok ? std::string() : reason);
+        return ok;
+    }
+    const DatIoFileState old = DatIoStat(backup);
+    bool ok = !old.readOnly;
+    if (!ok)
         DatIoSetLastError("read-only");
-    bool ok = !readOnly && !DatIoFaultAt(DatIoStep::KeepOldBackup) &&
-              (oldId.empty() || DatIoLinkOrCopy(backup, oldAside));
-    ok = ok && !DatIoFaultAt(DatIoStep::Backup) && DatIoLinkOrCopy(path, original);
+    std::string original, aside;
+    ok = ok && !DatIoFaultAt(DatIoStep::Backup) &&
+         !(original = DatIoFreeTempPath(backup, DatIoTemp::Original)).empty() &&
+         DatIoLinkOrCopy(path, original);
+    if (!ok)
+        original.clear();
+    // The older backup is set aside under a name made from the identity of
+    // the original's link, which becomes the backup: so the next replace
+    // knows it after an interruption, when nothing else would tell it from
+    // a user's file.
+    ok = ok && (!old.exists ||
+                (!DatIoFaultAt(DatIoStep::KeepOldBackup) &&
+                 !(aside = DatIoFreeTempPath(backup, DatIoTemp::OldBackup, DatIoStat(original).id))
+                      .empty() &&
+                 (DatIoLinkOrCopy(backup, aside) || (aside.clear(), false))));
     ok = ok && !DatIoFaultAt(DatIoStep::RenameBackup) && DatIoRename(original, backup);
     const bool backedUp = ok;
     if (!backedUp)
@@ -143,15 +220,94 @@ bool DatIoPutInPlace(const std::string& temp, const std::string& path, const cha
     ok = ok && !DatIoFaultAt(DatIoStep::Replace) && DatIoRename(temp, path);
     const std::string reason = DatIoLastError();
     if (!ok && backedUp) { // the older backup back in its place, or none as before
-        if (oldId.empty())
+        if (!old.exists)
             DatIoRemove(backup);
-        else
-            DatIoRename(oldAside, backup);
+        else if (DatIoRename(aside, backup))
+            aside.clear();
     }
-    if (ok || !backedUp) {
+    DatIoFaultAt(DatIoStep::CleanUp);
+    if (!backedUp && !original.empty())
         DatIoRemove(original);
-        DatIoRemove(oldAside);
-    }
+    if (!aside.empty())
+        DatIoRemove(aside);
     DatIoSetLastError(ok ? std::string() : reason);
     return ok;
+}
+
+namespace {
+
+constexpr std::size_t kCompareChunk = 1 << 20;
+
+// Whether the bytes of `leftover` (size bytes) begin those of the source's
+// first keep bytes followed by tail.
+bool BeginsWith(DatIoFile* leftover, std::uint64_t size, DatIoFile* source, std::uint64_t keep,
+                const void* tail, std::size_t tailSize) {
+    if (size > keep + tailSize)
+        return false;
+    const auto* rest = static_cast<const unsigned char*>(tail);
+    std::vector<unsigned char> a(
+        static_cast<std::size_t>(std::min<std::uint64_t>(size, kCompareChunk)));
+    std::vector<unsigned char> b(a.size());
+    for (std::uint64_t at = 0; at < size;) {
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(size - at, a.size()));
+        const std::size_t kept =
+            at < keep ? static_cast<std::size_t>(std::min<std::uint64_t>(n, keep - at)) : 0;
+        if (!DatIoRead(leftover, at, a.data(), n) ||
+            (kept && (!DatIoRead(source, at, b.data(), kept) ||
+                      std::memcmp(a.data(), b.data(), kept) != 0)) ||
+            (n > kept && std::memcmp(a.data() + kept, rest + (at + kept - keep), n - kept) != 0))
+            return false;
+        at += n;
+    }
+    return true;
+}
+
+// Whether removing the file at name loses nothing: it is the file or the
+// backup under another name, or its bytes begin theirs or the new content's.
+// A file that a running replace holds is not a leftover.
+bool IsLeftover(const std::string& name, DatIoFile* file, const std::string& path,
+                const std::string& backup, std::uint64_t keep, const void* tail,
+                std::size_t tailSize) {
+    if (DatIoSameFile(name, path) || (!backup.empty() && DatIoSameFile(name, backup)))
+        return true;
+    DatIoHandle leftover = DatIoOpen(name.c_str(), DatIoMode::Idle);
+    std::uint64_t size = 0, fileSize = 0, backupSize = 0;
+    if (!leftover || !DatIoSize(leftover.get(), &size) || !DatIoSize(file, &fileSize))
+        return false;
+    if (BeginsWith(leftover.get(), size, file, fileSize, nullptr, 0) ||
+        (tail && BeginsWith(leftover.get(), size, file, keep, tail, tailSize)))
+        return true;
+    DatIoHandle older = backup.empty() ? nullptr : DatIoOpen(backup.c_str(), DatIoMode::Peek);
+    return older && DatIoSize(older.get(), &backupSize) &&
+           BeginsWith(leftover.get(), size, older.get(), backupSize, nullptr, 0);
+}
+
+} // namespace
+
+void DatIoTakeOver(DatIoFile* file, const char* path, const char* backup, std::uint64_t keep,
+                   const void* tail, std::size_t tailSize) {
+    const std::string reason = DatIoLastError();
+    const std::string target = DatIoTargetPath(path);
+    const std::string backupPath = backup ? DatIoFullPath(backup) : std::string();
+    const std::string pathId = DatIoStat(target).id;
+    const std::string backupId = backup ? DatIoStat(backupPath).id : std::string();
+    auto take = [&](const std::string& name, bool proven) {
+        if (DatIoStat(name).exists &&
+            (proven || IsLeftover(name, file, target, backupPath, keep, tail, tailSize)))
+            DatIoRemove(name);
+    };
+    for (unsigned attempt = 0; attempt < kDatIoTempTries; ++attempt) {
+        take(DatIoTempPath(target, DatIoTemp::New, attempt), false);
+        if (!backup)
+            continue;
+        take(DatIoTempPath(backupPath, DatIoTemp::Original, attempt), false);
+        // Set aside for the file that is now the backup: the older backup
+        // that this one replaced.
+        if (!backupId.empty())
+            take(DatIoTempPath(backupPath, DatIoTemp::OldBackup, attempt, backupId), true);
+        take(DatIoTempPath(backupPath, DatIoTemp::OldBackup, attempt, pathId), false);
+        take(DatIoTempPath(backupPath, DatIoTemp::OldBackup, attempt), false);
+    }
+    DatIoSetLastError(reason);
 }

@@ -1,9 +1,11 @@
-// File access of the DAT repairer. A file is held exclusively while it is
-// open (Windows: CreateFileA sharing nothing; POSIX: open plus an exclusive
-// advisory lock), and a repair replaces a file's content crash-safely: the
-// new content goes to a temporary file in the same folder, is flushed, is
-// given the file's identity (Windows: attributes, creation time, access
-// control list; POSIX: mode, owner and group), and then takes the
+// File access of the DAT repairer. Readers share a file with each other and
+// with nobody who writes (Windows: sharing reading only; POSIX: a shared
+// advisory lock); a writer holds it exclusively. A file busy elsewhere is
+// waited for, about two seconds, before it is called busy. A repair
+// replaces a file's content crash-safely: the new content goes to a
+// temporary file in the same folder, is flushed, is given the file's
+// identity (Windows: attributes, creation time, access control list where
+// we may set it; POSIX: mode, owner and group), and then takes the
 // original's place in one atomic rename (Windows: MoveFileExA).
 #pragma once
 
@@ -20,15 +22,18 @@ struct DatIoCloser {
 using DatIoHandle = std::unique_ptr<DatIoFile, DatIoCloser>;
 
 enum class DatIoMode {
-    Read,  // reading, held exclusively
+    Read,  // reading, beside other readers only
     Write, // reading and replacing, held exclusively
     Peek,  // reading only, beside whoever else holds the file
+    Idle,  // reading only, at once, and only while nobody holds it
 };
 
-// Opens an existing regular file; Read and Write hold it exclusively. Write
-// also demands that the file may be replaced: a read-only file is refused
-// (on POSIX a file without any write permission bit counts as read-only,
-// whoever runs us). Null on failure, with the reason in DatIoLastError().
+// Opens an existing regular file; Read shares it with readers only, Write
+// holds it exclusively, each waiting about two seconds for a file busy
+// elsewhere (then the reason is kDatIoBusy). Write also demands that the
+// file may be replaced: a read-only file is refused (on POSIX a file
+// without any write permission bit counts as read-only, whoever runs us).
+// Null on failure, with the reason in DatIoLastError().
 DatIoHandle DatIoOpen(const char* path, DatIoMode mode);
 
 bool DatIoSize(DatIoFile* file, std::uint64_t* size);
@@ -45,13 +50,44 @@ bool DatIoRead(DatIoFile* file, std::uint64_t offset, void* buffer, std::size_t 
 // the file holds the original or the new content, the backup is whole, and
 // the next replace of the file takes over what is left. The handle may be
 // released inside (Windows cannot replace a file it holds open).
+//
+// Our files beside the file are created exclusively, under names no file had
+// (another name is tried while one is taken). A file we did not create in
+// this call is removed only as a proven leftover of an earlier replace of
+// this file (see DatIoTakeOver).
 bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const void* tail,
                   std::size_t tailSize, const char* backup = nullptr);
+
+// Removes what an interrupted replace of the file opened for writing from
+// path left beside it and beside its backup, where that is proven to lose
+// nothing: a file that is the file or the backup under another name, or
+// whose bytes begin the file's, the backup's, or (given keep and tail) the
+// new content's; and the older backup that an interrupted replace set aside
+// under a name made from the identity of the file that has since become the
+// backup. A user's file that merely has such a name is left alone.
+void DatIoTakeOver(DatIoFile* file, const char* path, const char* backup, std::uint64_t keep = 0,
+                   const void* tail = nullptr, std::size_t tailSize = 0);
+
+// Abandons the replaces in progress and refuses new ones, for good (until
+// DatIoAllowReplaces): a copy ends at its next chunk (a few megabytes), its
+// temporary file is removed and the replace fails with a reason that says
+// so, leaving the file as it was. A replace that has reached its final
+// links and renames finishes them first (microseconds; where the file system
+// has no links, a copy of the backup, which on POSIX also ends at its next
+// chunk). Safe in a signal handler and from any thread: it only sets a
+// lock-free flag.
+void DatIoCancelReplaces();
+bool DatIoReplacesCancelled();
+// Whether a replace is in progress (between its scope's start and end);
+// safe in a signal handler.
+bool DatIoReplaceInProgress();
 
 // The ways out of the process call this before they end it: it keeps new
 // replaces from starting and waits up to timeoutMs for those in progress, so
 // that no file is left between its temporary copy and its place. False when
-// one was still running at the time-out. DatIoAllowReplaces undoes it.
+// one was still running at the time-out. After DatIoCancelReplaces it
+// returns within a copy chunk's time (well under a second): the copies end
+// early. DatIoAllowReplaces undoes both.
 bool DatIoHoldReplaces(unsigned timeoutMs);
 void DatIoAllowReplaces();
 // Brackets one replace for DatIoHoldReplaces; waits while replaces are held.
@@ -72,15 +108,17 @@ std::string DatIoSystemReason(unsigned long error);
 // The steps of DatIoReplace in their order. Tests make each fail in turn.
 enum class DatIoStep {
     CreateTemp,     // create the temporary file next to the original
-    CopyKept,       // copy the kept bytes of the original
+    CopyKept,       // copy the kept bytes of the original (before each chunk)
     WriteTail,      // write the new tail
     Flush,          // flush the temporary file to the disk
     KeepAttributes, // give it the original's mode and owner, or attributes and times
+    KeepAccess,     // Windows: its access control list; failing keeps the folder's
     CloseTemp,      // close it
-    KeepOldBackup,  // link the older backup aside, to put it back should the rest fail
     Backup,         // link (or copy) the original beside the backup
-    RenameBackup,   // rename that over the older backup
+    KeepOldBackup,  // link the older backup aside, to put it back should the rest fail
+    RenameBackup,   // rename the original's link over the older backup
     Replace,        // rename the temporary file over the original
+    CleanUp,        // remove what is left of ours; failing changes nothing
     Link,           // any hard link: failing it takes the copy a file system without links needs
     Count
 };
@@ -97,6 +135,14 @@ std::uint64_t DatIoReadCalls();
 // failure is the reason); count one read.
 bool DatIoFaultAt(DatIoStep step);
 void DatIoCountRead();
+// False, with the reason, once the replaces are cancelled; DatIoNextChunk,
+// before each chunk of a copy, also when the CopyKept step fails.
+bool DatIoGoesOn();
+bool DatIoNextChunk();
+// Between two tries to open a busy file: waits a little; false once about
+// two seconds have gone by in `waited` (start it at 0).
+bool DatIoWaitWhileBusy(unsigned* waited);
+inline constexpr char kDatIoBusy[] = "The file is busy: another program is using it";
 
 // The files of ours beside a file during its replace.
 enum class DatIoTemp {
@@ -105,22 +151,43 @@ enum class DatIoTemp {
     OldBackup, // the older backup, linked beside itself until the replace is done
 };
 
-// Where a file of this kind goes for the file at path: beside it, "~" and
-// eight hex digits of a hash of its name (letter case folded on Windows),
-// the same for each replace of the file, so that one an interrupted replace
-// left is found again. The kinds never share a name with each other or with
-// the file. Shortened only where the path would otherwise be longer than
-// the platform takes, never below the length of the file's own name.
-std::string DatIoTempPath(const std::string& path, DatIoTemp kind);
+// How many names of each kind a replace tries, one after the other, while
+// they are taken.
+inline constexpr unsigned kDatIoTempTries = 4;
+
+// Candidate `attempt` for a file of this kind for the file at path: beside
+// it, "~" and eight hex digits of a hash of its name (letter case folded
+// on Windows), the kind, the attempt and salt, so that one an
+// interrupted replace left is found again. At attempt 0 the kinds never
+// share a name with each other or with the file. Shortened only where the
+// path would otherwise be longer than the platform takes, never below the
+// length of the file's own name.
+std::string DatIoTempPath(const std::string& path, DatIoTemp kind, unsigned attempt = 0,
+                          const std::string& salt = std::string());
 
 // The last steps of a replace, shared by the backends: the closed temporary
 // file at temp takes path's place, and with a backup path the original is
-// kept there. They need of the backend: the identity of the file at a path
-// (empty when there is none; a link is not followed) and whether it is
-// read-only; a hard link, or a flushed copy where the file system has
-// none; an atomic rename over any file at `to`, made durable; removal.
+// kept there. They need of the backend: what is at a path (a link is not
+// followed); a hard link, or a flushed copy where the file system has none,
+// either failing when `to` exists; an atomic rename over any file at `to`,
+// made durable; removal; a file's whole path, and its target's (a link
+// followed).
 bool DatIoPutInPlace(const std::string& temp, const std::string& path, const char* backup);
-std::string DatIoFileId(const std::string& path, bool* readOnly);
+struct DatIoFileState {
+    bool exists = false;
+    bool readOnly = false;
+    unsigned long links = 0;
+    std::string id; // device and file number; empty where they are not sure
+};
+DatIoFileState DatIoStat(const std::string& path);
+// Two names of one file: both with a sure identity, and at least two links.
+bool DatIoSameFile(const std::string& a, const std::string& b);
+std::string DatIoTargetPath(const char* path);
+std::string DatIoFullPath(const char* path);
+// The first candidate name of this kind beside path that no file has;
+// empty, with the reason, when all are taken.
+std::string DatIoFreeTempPath(const std::string& path, DatIoTemp kind,
+                              const std::string& salt = std::string());
 bool DatIoLinkOrCopy(const std::string& from, const std::string& to);
 bool DatIoRename(const std::string& from, const std::string& to);
 void DatIoRemove(const std::string& path);

@@ -21,6 +21,8 @@ struct DatIoFile {
 namespace {
 
 constexpr std::size_t kCopyChunk = 1 << 20;
+// The in-kernel copy goes in pieces this large: a cancel waits for one.
+constexpr std::uint64_t kKernelChunk = 8 << 20;
 
 // Records the reason for a failure; always false.
 bool Failed(int error = errno) {
@@ -42,7 +44,10 @@ bool WriteAll(int fd, const void* data, std::size_t count) {
     return true;
 }
 
+// The first count bytes of from into to, each chunk after DatIoNextChunk.
 bool CopyRange(int from, int to, std::uint64_t count) {
+    if (!DatIoNextChunk())
+        return false;
 #ifdef __linux__
     // In-kernel copy first; it may refuse (old kernel, other file systems).
     loff_t in = 0;
@@ -50,13 +55,14 @@ bool CopyRange(int from, int to, std::uint64_t count) {
     while (done < count) {
         ssize_t n = copy_file_range(
             from, &in, to, nullptr,
-            static_cast<std::size_t>(std::min<std::uint64_t>(count - done, std::uint64_t(1) << 30)),
-            0);
+            static_cast<std::size_t>(std::min<std::uint64_t>(count - done, kKernelChunk)), 0);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
         done += static_cast<std::uint64_t>(n);
+        if (done < count && !DatIoNextChunk())
+            return false;
     }
     if (done == count)
         return true;
@@ -67,6 +73,8 @@ bool CopyRange(int from, int to, std::uint64_t count) {
         static_cast<std::size_t>(std::min<std::uint64_t>(count, kCopyChunk)));
     std::uint64_t offset = 0;
     while (offset < count) {
+        if (offset != 0 && !DatIoNextChunk())
+            return false;
         std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(count - offset, kCopyChunk));
         ssize_t n = pread(from, buffer.data(), want, static_cast<off_t>(offset));
@@ -99,15 +107,43 @@ void SyncFolderOf(const std::string& path) {
     }
 }
 
-// A fresh file at path with the content of from (open), flushed.
+// A new file at path (none may be there) with the content of from (open),
+// flushed; nothing of it is left when that fails.
 bool CopyToNew(int from, std::uint64_t size, const std::string& path) {
-    unlink(path.c_str());
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return Failed();
     bool ok = CopyRange(from, fd, size) && (fsync(fd) == 0 || Failed());
     close(fd);
+    if (!ok)
+        unlink(path.c_str());
     return ok;
+}
+
+// The lock of mode on fd, waiting a while for a file busy elsewhere. A
+// replace puts a new file in place of the one it held: a lock won after
+// waiting must be on the file that path names now, else path is opened
+// again.
+enum class Locked { Yes, No, Replaced };
+Locked LockOpened(int fd, const char* path, bool exclusive) {
+    unsigned waited = 0;
+    while (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK) {
+            Failed();
+            return Locked::No;
+        }
+        if (!DatIoWaitWhileBusy(&waited)) {
+            DatIoSetLastError(kDatIoBusy);
+            return Locked::No;
+        }
+    }
+    struct stat now, opened;
+    if (waited != 0 && fstat(fd, &opened) == 0 &&
+        (stat(path, &now) != 0 || now.st_dev != opened.st_dev || now.st_ino != opened.st_ino))
+        return Locked::Replaced;
+    return Locked::Yes;
 }
 
 // The original's owner and group where we may (a user can give a file to
@@ -131,32 +167,39 @@ void DatIoCloser::operator()(DatIoFile* file) const {
 }
 
 DatIoHandle DatIoOpen(const char* path, DatIoMode mode) {
-    DatIoSetLastError("");
     const bool forWriting = mode == DatIoMode::Write;
-    // Non-blocking so that a FIFO cannot stall us before we see what it is
-    // (on a regular file the flag changes nothing).
-    int fd = open(path, (forWriting ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        Failed();
+    for (;;) {
+        DatIoSetLastError("");
+        // Non-blocking so that a FIFO cannot stall us before we see what it
+        // is (on a regular file the flag changes nothing).
+        int fd = open(path, (forWriting ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) {
+            Failed();
+            return nullptr;
+        }
+        DatIoHandle file(new DatIoFile{fd});
+        struct stat st;
+        Locked locked = Locked::Yes;
+        if (fstat(fd, &st) != 0)
+            Failed();
+        else if (S_ISDIR(st.st_mode))
+            Failed(EISDIR);
+        else if (!S_ISREG(st.st_mode))
+            DatIoSetLastError("Not a regular file");
+        else if (forWriting && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+            Failed(EACCES);
+        else if (mode == DatIoMode::Idle && flock(fd, LOCK_SH | LOCK_NB) != 0)
+            DatIoSetLastError(kDatIoBusy);
+        else if (mode != DatIoMode::Peek && mode != DatIoMode::Idle &&
+                 (locked = LockOpened(fd, path, forWriting)) != Locked::Yes) {
+            if (locked == Locked::Replaced)
+                continue;
+        } else {
+            file->size = static_cast<std::uint64_t>(st.st_size);
+            return file;
+        }
         return nullptr;
     }
-    DatIoHandle file(new DatIoFile{fd});
-    struct stat st;
-    if (fstat(fd, &st) != 0)
-        Failed();
-    else if (S_ISDIR(st.st_mode))
-        Failed(EISDIR);
-    else if (!S_ISREG(st.st_mode))
-        DatIoSetLastError("Not a regular file");
-    else if (forWriting && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-        Failed(EACCES);
-    else if (mode != DatIoMode::Peek && flock(fd, LOCK_EX | LOCK_NB) != 0)
-        Failed();
-    else {
-        file->size = static_cast<std::uint64_t>(st.st_size);
-        return file;
-    }
-    return nullptr;
 }
 
 // Held exclusively, the file keeps the size it had when it was opened.
@@ -187,33 +230,52 @@ bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const v
     if (fstat(file->fd, &st) != 0)
         return Failed();
     const std::string target = TargetPath(path);
-    // A temporary file an interrupted repair of this file left is taken over.
-    const std::string temp = DatIoTempPath(target, DatIoTemp::New);
+    if (!DatIoGoesOn())
+        return false;
+    DatIoTakeOver(file, path, backup, keep, tail, tailSize);
     if (DatIoFaultAt(DatIoStep::CreateTemp))
         return false;
-    unlink(temp.c_str());
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const std::string temp = DatIoFreeTempPath(target, DatIoTemp::New);
+    int fd = temp.empty() ? -1 : open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
-        return Failed();
-    bool ok = !DatIoFaultAt(DatIoStep::CopyKept) && CopyRange(file->fd, fd, keep);
+        return temp.empty() ? false : Failed();
+    // Locked until it is in place, so that no other replace takes it for a
+    // leftover.
+    flock(fd, LOCK_EX | LOCK_NB);
+    const int held = dup(fd);
+    bool ok = CopyRange(file->fd, fd, keep);
     ok = ok && !DatIoFaultAt(DatIoStep::WriteTail) && WriteAll(fd, tail, tailSize);
-    ok = ok && !DatIoFaultAt(DatIoStep::Flush) && (fsync(fd) == 0 || Failed());
+    // A cancel that comes before the flush spares waiting for the disk.
+    ok = ok && DatIoGoesOn() && !DatIoFaultAt(DatIoStep::Flush) && (fsync(fd) == 0 || Failed());
     ok = ok && !DatIoFaultAt(DatIoStep::KeepAttributes) && KeepIdentity(fd, st);
     const bool closed = close(fd) == 0 || Failed();
-    ok = ok && !DatIoFaultAt(DatIoStep::CloseTemp) && closed;
-    if (!(ok && DatIoPutInPlace(temp, target, backup))) {
+    ok = ok && !DatIoFaultAt(DatIoStep::CloseTemp) && closed && DatIoGoesOn();
+    ok = ok && DatIoPutInPlace(temp, target, backup);
+    if (!ok)
         unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    if (held >= 0)
+        close(held);
+    return ok;
 }
 
-std::string DatIoFileId(const std::string& path, bool* readOnly) {
+DatIoFileState DatIoStat(const std::string& path) {
+    DatIoFileState state;
     struct stat st;
     if (lstat(path.c_str(), &st) != 0)
-        return std::string();
-    *readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+        return state;
+    state.exists = true;
+    state.readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    state.links = static_cast<unsigned long>(st.st_nlink);
+    state.id = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    return state;
+}
+
+std::string DatIoTargetPath(const char* path) {
+    return TargetPath(path);
+}
+
+std::string DatIoFullPath(const char* path) {
+    return path;
 }
 
 // A copy where the file system has no hard links, or none more for this file.

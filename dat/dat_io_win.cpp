@@ -40,12 +40,15 @@ bool WriteAll(HANDLE handle, const void* data, std::size_t count) {
     return true;
 }
 
+// The first count bytes of from into to, each chunk after DatIoNextChunk.
 bool CopyRange(HANDLE from, HANDLE to, std::uint64_t count) {
-    if (!Seek(from, 0))
+    if (!Seek(from, 0) || !DatIoNextChunk())
         return false;
     std::vector<unsigned char> buffer(
         static_cast<std::size_t>(std::min<std::uint64_t>(count, kCopyChunk)));
-    while (count > 0) {
+    for (bool first = true; count > 0; first = false) {
+        if (!first && !DatIoNextChunk())
+            return false;
         DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(count, kCopyChunk));
         DWORD got = 0;
         DatIoCountRead();
@@ -99,13 +102,29 @@ void DatIoCloser::operator()(DatIoFile* file) const {
 DatIoHandle DatIoOpen(const char* path, DatIoMode mode) {
     DatIoSetLastError("");
     DWORD access = mode == DatIoMode::Write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
-    DWORD share = mode == DatIoMode::Peek ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
-    HANDLE handle =
-        CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        Failed();
-        return nullptr;
+    DWORD share = mode == DatIoMode::Write  ? 0
+                  : mode == DatIoMode::Read ? FILE_SHARE_READ
+                                            : FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    unsigned waited = 0;
+    for (;;) {
+        handle = CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
+        const DWORD error = GetLastError();
+        if (handle != INVALID_HANDLE_VALUE ||
+            (mode != DatIoMode::Read && mode != DatIoMode::Write) ||
+            (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)) {
+            if (handle == INVALID_HANDLE_VALUE)
+                Failed(error);
+            break;
+        }
+        if (!DatIoWaitWhileBusy(&waited)) {
+            DatIoSetLastError(kDatIoBusy);
+            break;
+        }
     }
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
     DatIoHandle file(new DatIoFile{handle, {}});
     const BY_HANDLE_FILE_INFORMATION& info = file->info;
     if (GetFileType(handle) != FILE_TYPE_DISK)
@@ -150,27 +169,44 @@ bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const v
                   std::size_t tailSize, const char* backup) {
     const BY_HANDLE_FILE_INFORMATION& info = file->info;
     const std::string target = FullPath(path), backupPath = backup ? FullPath(backup) : "";
-    const std::string temp = DatIoTempPath(target, DatIoTemp::New);
+    if (!DatIoGoesOn())
+        return false;
+    DatIoTakeOver(file, path, backup ? backupPath.c_str() : nullptr, keep, tail, tailSize);
     if (DatIoFaultAt(DatIoStep::CreateTemp))
         return false;
-    DeleteFileA(temp.c_str()); // what an interrupted repair of this file left
+    const std::string temp = DatIoFreeTempPath(target, DatIoTemp::New);
+    if (temp.empty())
+        return false;
 
+    // The access control list is copied where we may change it; elsewhere
+    // (a share that grants change but not permission changes) the new file
+    // keeps the one it inherits from the folder.
     std::vector<char> access = AccessControlOf(file->handle);
-    HANDLE handle = CreateFileA(temp.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool copyAccess = !access.empty() && !DatIoFaultAt(DatIoStep::KeepAccess);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (copyAccess)
+        handle = CreateFileA(temp.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool withAccess = handle != INVALID_HANDLE_VALUE;
+    if (!withAccess && (!copyAccess || GetLastError() == ERROR_ACCESS_DENIED))
+        handle = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return Failed();
-    bool ok = !DatIoFaultAt(DatIoStep::CopyKept) && CopyRange(file->handle, handle, keep);
+    bool ok = CopyRange(file->handle, handle, keep);
     ok = ok && !DatIoFaultAt(DatIoStep::WriteTail) && WriteAll(handle, tail, tailSize);
-    ok = ok && !DatIoFaultAt(DatIoStep::Flush) && (FlushFileBuffers(handle) || Failed());
+    // A cancel that comes before the flush spares waiting for the disk.
+    ok = ok && DatIoGoesOn() && !DatIoFaultAt(DatIoStep::Flush) &&
+         (FlushFileBuffers(handle) || Failed());
     ok = ok && !DatIoFaultAt(DatIoStep::KeepAttributes) &&
-         (SetFileTime(handle, &info.ftCreationTime, nullptr, nullptr) || Failed()) &&
-         (access.empty() ||
-          SetKernelObjectSecurity(handle, DACL_SECURITY_INFORMATION, access.data()) || Failed());
+         (SetFileTime(handle, &info.ftCreationTime, nullptr, nullptr) || Failed());
+    // A refused copy of the list keeps the inherited one.
+    if (ok && withAccess)
+        SetKernelObjectSecurity(handle, DACL_SECURITY_INFORMATION, access.data());
     const bool closed = CloseHandle(handle) || Failed();
     const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    ok = ok && !DatIoFaultAt(DatIoStep::CloseTemp) && closed &&
+    ok = ok && !DatIoFaultAt(DatIoStep::CloseTemp) && closed && DatIoGoesOn() &&
          (SetFileAttributesA(temp.c_str(), (info.dwFileAttributes & kept)
                                                ? info.dwFileAttributes & kept
                                                : FILE_ATTRIBUTE_NORMAL) ||
@@ -190,19 +226,39 @@ bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const v
     return true;
 }
 
-std::string DatIoFileId(const std::string& path, bool* readOnly) {
+DatIoFileState DatIoStat(const std::string& path) {
+    DatIoFileState state;
     HANDLE handle = CreateFileA(
         path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     BY_HANDLE_FILE_INFORMATION info;
     const bool known = handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info);
+    const DWORD error = GetLastError();
     if (handle != INVALID_HANDLE_VALUE)
         CloseHandle(handle);
-    if (!known)
-        return std::string();
-    *readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) +
-           ":" + std::to_string(info.nFileIndexLow);
+    if (!known) {
+        // Busy or not ours to read, a file is there all the same.
+        state.exists = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+                       error != ERROR_INVALID_NAME;
+        return state;
+    }
+    state.exists = true;
+    state.readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    state.links = info.nNumberOfLinks;
+    // Some file systems give every file the number 0, or repeat numbers:
+    // then two names are never taken for one file.
+    if (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0)
+        state.id = std::to_string(info.dwVolumeSerialNumber) + ":" +
+                   std::to_string(info.nFileIndexHigh) + ":" + std::to_string(info.nFileIndexLow);
+    return state;
+}
+
+std::string DatIoTargetPath(const char* path) {
+    return FullPath(path);
+}
+
+std::string DatIoFullPath(const char* path) {
+    return FullPath(path);
 }
 
 // A copy where the file system has no hard links (FAT), or none more for
@@ -215,13 +271,16 @@ bool DatIoLinkOrCopy(const std::string& from, const std::string& to) {
     if (!refused && error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED &&
         error != ERROR_NOT_SAME_DEVICE && error != ERROR_TOO_MANY_LINKS)
         return Failed(error);
-    if (!CopyFileA(from.c_str(), to.c_str(), TRUE))
+    if (!CopyFileA(from.c_str(), to.c_str(), TRUE)) // never over a file that is there
         return Failed();
     HANDLE copy = CreateFileA(to.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     const bool flushed = copy != INVALID_HANDLE_VALUE && FlushFileBuffers(copy);
+    const DWORD flushError = GetLastError();
     if (copy != INVALID_HANDLE_VALUE)
         CloseHandle(copy);
-    return flushed || Failed();
+    if (!flushed)
+        DeleteFileA(to.c_str());
+    return flushed || Failed(flushError);
 }
 
 bool DatIoRename(const std::string& from, const std::string& to) {

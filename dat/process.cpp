@@ -11,7 +11,13 @@ DatOutcome ProcessDatFile(const char* path, RepairQuestion ask, void* context,
     const int result = VerifyDatFile(path, &f);
     if (result > 0) {
         AppendReport(kReportOk, text, 1);
+        if (ask && !options.dryRun)
+            TakeOverDatLeftovers(path, options);
         return DatOutcome::Ok;
+    }
+    if (f.unopened) {
+        AppendReport(kReportUnopened, text, 1);
+        return DatOutcome::Unopened;
     }
     if (result < 0) {
         AppendReport(kReportFooterDamaged, text, 1);

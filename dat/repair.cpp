@@ -242,10 +242,12 @@ bool RepairDatFile(const char* path, const DatRepairOptions& options, DatFacts* 
     AppendReport(kReportNewPointer, plan.newPointer, 0);
     AppendReport(kReportNewChecksum, plan.newChecksum, 0);
     facts->error = refused;
-    if (!refused.empty() || options.dryRun || plan.unchanged)
-        return refused.empty();
     const std::string backup =
         options.backupSuffix ? std::string(path) + "." + options.backupSuffix : std::string();
+    if (plan.unchanged && refused.empty() && !options.dryRun)
+        DatIoTakeOver(file.get(), path, backup.empty() ? nullptr : backup.c_str());
+    if (!refused.empty() || options.dryRun || plan.unchanged)
+        return refused.empty();
     DatIoReplaceScope replacing;
     if (!DatIoReplace(file.get(), path, plan.keep, plan.tail.data(), plan.tail.size(),
                       backup.empty() ? nullptr : backup.c_str())) {
@@ -254,4 +256,12 @@ bool RepairDatFile(const char* path, const DatRepairOptions& options, DatFacts* 
     }
     facts->backup = backup;
     return true;
+}
+
+void TakeOverDatLeftovers(const char* path, const DatRepairOptions& options) {
+    DatIoHandle file = DatIoOpen(path, DatIoMode::Write);
+    const std::string backup =
+        options.backupSuffix ? std::string(path) + "." + options.backupSuffix : std::string();
+    if (file)
+        DatIoTakeOver(file.get(), path, backup.empty() ? nullptr : backup.c_str());
 }

@@ -20,6 +20,37 @@ void AppendHex(std::string& out, std::uint32_t value) {
 
 } // namespace
 
+void AppendShownText(std::string& out, const char* text) {
+    for (const char* run = text;;) {
+        const char* c = run;
+        while (static_cast<unsigned char>(*c) >= 0x20 && *c != 0x7f)
+            ++c;
+        out.append(run, c);
+        if (*c == '\0')
+            return;
+        // A control character is shown, never sent to the terminal.
+        const unsigned char byte = static_cast<unsigned char>(*c);
+        const char* simple = byte == '\n'   ? "\\n"
+                             : byte == '\r' ? "\\r"
+                             : byte == '\t' ? "\\t"
+                                            : nullptr;
+        if (simple) {
+            out += simple;
+        } else {
+            const char octal[] = {'\\', char('0' + (byte >> 6)), char('0' + (byte >> 3 & 7)),
+                                  char('0' + (byte & 7)), '\0'};
+            out += octal;
+        }
+        run = c + 1;
+    }
+}
+
+std::string ShownText(const std::string& text) {
+    std::string shown;
+    AppendShownText(shown, text.c_str());
+    return shown;
+}
+
 void SetReportSink(ReportSink sink, void* context, ReportSink* previousSink,
                    void** previousContext) {
     if (previousSink)
@@ -49,7 +80,7 @@ void Format(std::string& line, const char* format, std::uintptr_t argument, int 
     line.assign(format, f);
     if (f[1] == 's') {
         if (argumentIsText && argument != 0)
-            line += reinterpret_cast<const char*>(argument);
+            AppendShownText(line, reinterpret_cast<const char*>(argument));
     } else if (argumentIsText) {
         // A text argument given to %x: its address means nothing to a reader.
         line += '0';

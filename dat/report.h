@@ -17,9 +17,12 @@ inline constexpr char kReportNewChecksum[] = "New Checksum: %x\r\n";
 inline constexpr char kReportOk[] = "File %s is ok, repair not needed\r\n";
 inline constexpr char kReportFooterDamaged[] =
     "ERROR: Footer of %s is damaged. No chance of repair\r\n";
+// A file that could not be opened (missing, no regular file, not ours to
+// read, busy): nothing of it was read.
+inline constexpr char kReportUnopened[] = "ERROR: File %s could not be opened\r\n";
 inline constexpr char kReportRepaired[] = "File %s repaired successfully!\r\n";
 inline constexpr char kReportRepairFailed[] = "ERROR: File %s failed repair\r\n";
-// The program's report only: after either ERROR line above, the system's
+// The program's report only: after any ERROR line above, the system's
 // word on why the file could not be opened, read or replaced.
 inline constexpr char kReportReason[] = "Reason: %s\r\n";
 // The verdict of a dry run whose repair would verify.
@@ -54,8 +57,15 @@ using ReportSink = void (*)(void* context, const char* line);
 void SetReportSink(ReportSink sink, void* context, ReportSink* previousSink = nullptr,
                    void** previousContext = nullptr);
 
+// Text as a report line shows it: each control character (below 0x20, and
+// 0x7f) escaped as \n, \r, \t or three octal digits (\033), so that no
+// name colours a terminal or splits a line.
+void AppendShownText(std::string& out, const char* text);
+std::string ShownText(const std::string& text);
+
 // Formats one line from a fixed format. argument is a zero-terminated string
-// when argumentIsText is non-zero, else a 32-bit unsigned number.
+// (shown as AppendShownText shows it) when argumentIsText is non-zero, else
+// a 32-bit unsigned number.
 std::string FormatReportLine(const char* format, std::uintptr_t argument, int argumentIsText);
 
 // Formats one line and hands it to the calling thread's sink. Returns 0.

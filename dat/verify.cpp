@@ -44,6 +44,7 @@ int VerifyDatFile(const char* path, DatFacts* facts) {
     static thread_local std::vector<unsigned char> tail;
     if (!file || !ReadDatFooter(file.get(), &size, &footer, tail, kRegionWithFooter)) {
         f.error = DatIoLastError();
+        f.unopened = !file;
         return -1;
     }
     f.pointer = footer.regionLength;

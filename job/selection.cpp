@@ -52,7 +52,8 @@ namespace {
 void ProcessSelectedFile(const char* path, RepairQuestion ask, void* context) {
     DatFacts facts;
     const DatOutcome outcome = ProcessDatFile(path, ask, context, {}, &facts);
-    if ((outcome == DatOutcome::FooterDamaged || outcome == DatOutcome::RepairFailed) &&
+    if ((outcome == DatOutcome::FooterDamaged || outcome == DatOutcome::Unopened ||
+         outcome == DatOutcome::RepairFailed) &&
         !facts.error.empty())
         AppendReport(kReportReason, reinterpret_cast<std::uintptr_t>(facts.error.c_str()), 1);
 }

@@ -1,6 +1,7 @@
 #include "tools/dat_tool.h"
 
 #include "dat/dat.h"
+#include "dat/dat_io.h"
 #include "dat/report.h"
 
 #include <nlohmann/json.hpp>
@@ -46,14 +47,15 @@ const char kHelp[] = "\n"
                      "  --help, --version this text, the version\n"
                      "\n"
                      "A repair is written to a temporary file next to the original, which it\n"
-                     "then replaces in one step; a file that cannot be repaired stays as it was.\n"
+                     "then replaces in one step; a file that cannot be repaired stays as it was,\n"
+                     "and so does the file in hand when the program is interrupted (exit 130).\n"
                      "Why a file cannot be opened, read or replaced is said on standard error;\n"
                      "after more than one file, so are the counts. Files dropped onto\n"
                      "tidewatch-dat.exe are repaired with questions in its window: that is\n"
                      "when every argument names an existing file or folder.\n"
                      "\n"
-                     "Exit status: 0 when every file ends verified ok, 1 when any does not,\n"
-                     "2 for a usage error. Examples:\n"
+                     "Exit status: 0 when every file ends verified ok, 1 when any does not or\n"
+                     "output could not be written, 2 for a usage error. Examples:\n"
                      "  tidewatch-dat verify ~/kazaa/db\n"
                      "  tidewatch-dat repair --dry-run --json data256.dat\n"
                      "  tidewatch-dat repair --yes --backup data256.dat\n";
@@ -111,7 +113,7 @@ bool AskOnTerminal(void* context, const char* path) {
     WriteHeld(run);
     EraseProgress(run);
     if (!run.s.interactive) {
-        run.s.err << "tidewatch-dat: no terminal to ask whether to repair " << path
+        run.s.err << "tidewatch-dat: no terminal to ask whether to repair " << ShownText(path)
                   << "; taking No (use --yes to repair)\n";
         return false;
     }
@@ -143,6 +145,8 @@ Status StatusOf(DatOutcome outcome, const DatFacts& facts) {
         return kRepairable;
     case DatOutcome::FooterDamaged:
         return facts.error.empty() ? kUnrepairable : kUnreadable;
+    case DatOutcome::Unopened:
+        return kUnreadable;
     case DatOutcome::RepairFailed:
         break;
     }
@@ -185,7 +189,7 @@ std::size_t FindDatFiles(const DatToolStreams& s, const std::string& folder,
     std::vector<std::pair<std::string, bool>> entries;
     std::string reason;
     if (!ReadFolder(folder, &entries, &reason)) {
-        s.err << "tidewatch-dat: " << folder << ": " << reason << "\n";
+        s.err << "tidewatch-dat: " << ShownText(folder) << ": " << reason << "\n";
         return 1;
     }
     // On Windows "D:" is the current folder of drive D:, and "D:x" a name in it.
@@ -282,7 +286,8 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
         const std::size_t unreadable = FindDatFiles(streams, name, found);
         std::sort(found.begin(), found.end());
         if (found.empty() && unreadable == 0) {
-            streams.err << "tidewatch-dat: " << name << ": no .dat files in this folder\n";
+            streams.err << "tidewatch-dat: " << ShownText(name)
+                        << ": no .dat files in this folder\n";
             allOk = false;
         }
         unreadableFolders += unreadable;
@@ -298,8 +303,8 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
         const std::string& path = files[i];
         if (streams.errIsTerminal && files.size() > 20) {
             EraseProgress(run);
-            const std::string line =
-                std::to_string(i + 1) + " of " + std::to_string(files.size()) + ": " + path;
+            const std::string line = std::to_string(i + 1) + " of " + std::to_string(files.size()) +
+                                     ": " + ShownText(path);
             streams.err << line << std::flush;
             run.progressShown = line.size();
         }
@@ -314,10 +319,14 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
         run.held.clear();
         if (!facts.error.empty()) {
             EraseProgress(run);
-            streams.err << "tidewatch-dat: " << path << ": " << facts.error << "\n";
+            streams.err << "tidewatch-dat: " << ShownText(path) << ": " << ShownText(facts.error)
+                        << "\n";
         }
         if (run.json)
             WriteJson(run, path, kStatusNames[status], facts);
+        // Interrupted: the file in hand is as it was, the rest is not begun.
+        if (DatIoReplacesCancelled())
+            break;
     }
     EraseProgress(run);
     streams.out.flush();

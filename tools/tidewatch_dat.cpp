@@ -1,10 +1,41 @@
-// Entry of tidewatch-dat: the standard streams, the terminals, and on
-// Windows the files dropped onto the program.
+// Entry of tidewatch-dat: the standard streams, the terminals, the signals
+// that end it, and on Windows the files dropped onto the program.
 #include "tools/dat_tool.h"
 
+#include "dat/dat_io.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
+
+namespace {
+
+// Lost output is a failure: a write error on standard output or standard
+// error, also at this last flush, is named where it can be and makes the
+// status 1.
+int FlushedStatus(int status) {
+    std::cout.flush();
+    if (!std::cout || std::ferror(stdout)) {
+        // The write is tried once more for the system's word on it.
+        std::cout.clear();
+        std::clearerr(stdout);
+        errno = 0;
+        std::cout << "\n" << std::flush;
+        const int error = errno;
+        std::cerr << "tidewatch-dat: write error on standard output"
+                  << (error ? std::string(": ") + std::strerror(error) : std::string()) << "\n";
+        status = 1;
+    }
+    std::cerr.flush();
+    if (!std::cerr || std::ferror(stderr))
+        status = 1;
+    return status;
+}
+
+} // namespace
 
 #ifdef _WIN32
 #include <windows.h>
@@ -29,9 +60,33 @@ std::string AnsiToUtf8(const std::string& text) {
     return utf8;
 }
 
+// Ctrl-C, Ctrl-Break and the console's closing: the copy in progress is
+// abandoned (a replace in its final renames finishes them), and then the
+// program ends with 130.
+BOOL WINAPI OnConsoleEnd(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+        return FALSE;
+    DatIoCancelReplaces();
+    DatIoHoldReplaces(4000); // within the five seconds a closing console grants
+    ExitProcess(130);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // A standard handle that is absent gets NUL, so that it can be written
+    // and no file we open is taken for it.
+    for (int fd = 0; fd < 3; ++fd) {
+        const intptr_t handle = _get_osfhandle(fd);
+        if (handle == -1 || handle == -2 || handle == 0) {
+            const int nul = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
+            if (nul >= 0 && nul != fd) {
+                _dup2(nul, fd);
+                _close(nul);
+            }
+        }
+    }
+    SetConsoleCtrlHandler(OnConsoleEnd, TRUE);
     // Report lines carry their own CR LF; text mode would double the CR.
     _setmode(_fileno(stdout), _O_BINARY);
     // A console window shows the text right whatever its own code page.
@@ -60,17 +115,54 @@ int main(int argc, char** argv) {
         std::string line;
         std::getline(std::cin, line);
     }
-    return status;
+    return FlushedStatus(status);
 }
 
 #else
+#include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 
+namespace {
+
+volatile std::sig_atomic_t g_signal = 0;
+
+// SIGINT, SIGTERM, SIGHUP: the copy in progress is abandoned (a replace in
+// its final renames finishes them) and the program then ends by the signal;
+// with no replace in progress it ends at once.
+void OnSignal(int signal) {
+    g_signal = signal;
+    DatIoCancelReplaces();
+    if (!DatIoReplaceInProgress()) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    // A closed standard descriptor would be taken by the first file we open,
+    // and report text written into it: each gets /dev/null instead.
+    for (int fd = 0; fd < 3; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF &&
+            open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd)
+            return 1;
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
     const DatToolStreams streams{
         std::cout, std::cerr, std::cin, isatty(STDIN_FILENO) != 0, isatty(STDERR_FILENO) != 0,
         "\n",      '/',       nullptr};
-    return RunDatTool(argc, argv, streams);
+    const int status = FlushedStatus(RunDatTool(argc, argv, streams));
+    if (g_signal != 0) {
+        std::signal(g_signal, SIG_DFL);
+        std::raise(g_signal);
+    }
+    return status;
 }
 
 #endif

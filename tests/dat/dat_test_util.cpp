@@ -129,9 +129,10 @@ void DatFileTest::MakeReadOnly(const std::string& path, bool readOnly) {
 }
 
 #ifdef _WIN32
-OtherHolder::OtherHolder(const std::string& path, bool shareRead) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                           shareRead ? FILE_SHARE_READ : 0, nullptr, OPEN_EXISTING, 0, nullptr);
+OtherHolder::OtherHolder(const std::string& path, bool shareRead, bool reader) {
+    HANDLE h =
+        CreateFileA(path.c_str(), reader ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+                    shareRead || reader ? FILE_SHARE_READ : 0, nullptr, OPEN_EXISTING, 0, nullptr);
     handle_ = h == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(h);
 }
 
@@ -140,9 +141,9 @@ OtherHolder::~OtherHolder() {
         CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 #else
-OtherHolder::OtherHolder(const std::string& path, bool) {
-    const int fd = open(path.c_str(), O_RDWR);
-    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0)
+OtherHolder::OtherHolder(const std::string& path, bool, bool reader) {
+    const int fd = open(path.c_str(), reader ? O_RDONLY : O_RDWR);
+    if (fd >= 0 && flock(fd, (reader ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0)
         close(fd);
     else
         handle_ = fd;

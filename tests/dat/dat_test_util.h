@@ -100,10 +100,11 @@ class DatFileTest : public ::testing::Test {
 
 // Holds a file the way another program would: locked (Windows: opened for
 // writing and sharing nothing, or reading only with shareRead; POSIX: an
-// exclusive advisory lock on its own open file, which never stops reading).
+// exclusive advisory lock on its own open file, which never stops reading),
+// or as a reader (opened for reading, sharing reading; a shared lock).
 class OtherHolder {
   public:
-    explicit OtherHolder(const std::string& path, bool shareRead = false);
+    explicit OtherHolder(const std::string& path, bool shareRead = false, bool reader = false);
     ~OtherHolder();
     bool Holding() const { return handle_ != -1; }
 

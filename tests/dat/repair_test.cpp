@@ -3,6 +3,7 @@
 #include "tests/dat/dat_test_util.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <future>
@@ -15,6 +16,7 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -181,7 +183,8 @@ TEST_F(Repair, FailingAnyStepLeavesEverythingAsItWas) {
     for (int step = 0; step <= int(DatIoStep::Count); ++step) {
         const std::string path = Write("step.dat", JunkFile());
         Write("step.dat.bak", DamagedSong());
-        const bool done = step == int(DatIoStep::Link) || step == int(DatIoStep::Count);
+        const bool done = step == int(DatIoStep::Link) || step == int(DatIoStep::Count) ||
+                          step == int(DatIoStep::KeepAccess) || step == int(DatIoStep::CleanUp);
         g_failAt = step;
         SetDatIoFaultHook([](void*, DatIoStep s) { return int(s) == g_failAt; }, nullptr);
         EXPECT_EQ(done, RepairDatFile(path.c_str(), kWithBackup)) << step;
@@ -192,40 +195,148 @@ TEST_F(Repair, FailingAnyStepLeavesEverythingAsItWas) {
     }
 }
 
-// The folder as each step finds it, as ending the process there leaves it,
-// holds the original (unreadable on Windows, where we hold it), a whole
-// backup, and files of ours that the next repair takes over.
-std::vector<std::map<std::string, Bytes>> g_states;
-std::string g_folder;
-
+#ifndef _WIN32
+// A process ended before each step (each chunk, the clean-up) leaves the
+// original or the repaired file, and a whole backup that holds the original
+// whenever the file is repaired; the next repair takes over what is left,
+// also one that finds the file intact.
 TEST_F(Repair, EndedAtAnyStepTheNextRepairFinishes) {
-    const std::string path = Write("end.dat", JunkFile());
-    Write("end.dat.bak", DamagedSong());
-    g_folder = folder_;
-    SetDatIoFaultHook(
-        [](void*, DatIoStep) {
-            g_states.emplace_back();
-            for (const auto& entry : std::filesystem::directory_iterator(g_folder))
-                g_states.back()[entry.path().filename().string()] = Read(entry.path().string());
-            return false;
-        },
-        nullptr);
-    RepairDatFile(path.c_str(), kWithBackup);
-    SetDatIoFaultHook(nullptr, nullptr);
-    EXPECT_GE(g_states.size(), std::size_t(DatIoStep::Count));
-    for (auto& state : g_states) {
-        SCOPED_TRACE("state " + std::to_string(&state - g_states.data()));
-        EXPECT_TRUE(state["end.dat"].empty() || state["end.dat"] == JunkFile());
-        EXPECT_TRUE(state["end.dat.bak"] == DamagedSong() || state["end.dat.bak"] == JunkFile());
+    int end = 0;
+    for (;; ++end) {
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directory(folder_);
-        state["end.dat"] = JunkFile();
-        for (const auto& [name, content] : state)
-            Write(name, content);
-        EXPECT_TRUE(RepairDatFile(path.c_str(), kWithBackup));
+        const std::string path = Write("end.dat", JunkFile());
+        Write("end.dat.bak", DamagedSong());
+        const pid_t child = fork();
+        if (child == 0) {
+            g_failAt = end;
+            SetDatIoFaultHook(
+                [](void*, DatIoStep) {
+                    if (g_failAt-- == 0)
+                        _exit(0);
+                    return false;
+                },
+                nullptr);
+            RepairDatFile(path.c_str(), kWithBackup);
+            _exit(1); // every step taken
+        }
+        int status = 0;
+        ASSERT_EQ(child, waitpid(child, &status, 0));
+        if (WEXITSTATUS(status) == 1)
+            break;
+        SCOPED_TRACE("ended before step " + std::to_string(end));
+        const Bytes file = Read(path), backup = Read(path + ".bak");
+        EXPECT_TRUE((file == JunkFile() && (backup == DamagedSong() || backup == JunkFile())) ||
+                    (file == FixedPointFile() && backup == JunkFile()));
+        const DatOutcome next = ProcessDatFile(
+            path.c_str(), [](void*, const char*) { return true; }, nullptr, kWithBackup);
+        EXPECT_EQ(file == JunkFile() ? DatOutcome::Repaired : DatOutcome::Ok, next);
         EXPECT_EQ(FixedPointFile(), Read(path));
         EXPECT_EQ(JunkFile(), Read(path + ".bak"));
-        EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(folder_), {}));
+        EXPECT_EQ(Lines{}, Others());
+    }
+    EXPECT_GE(end, int(DatIoStep::Count)) << "steps seen";
+}
+#endif
+
+// Two files whose temporary files would share a name, repaired at once:
+// each ends with its own content, and neither takes the other's file.
+std::promise<void> g_firstCopied, g_secondDone;
+
+TEST_F(Repair, FilesSharingATemporaryNameRepairAtOnce) {
+    const std::string first = PathOf("song4299.dat"), second = PathOf("song486176.dat");
+    ASSERT_EQ(DatIoTempPath(first, DatIoTemp::New), DatIoTempPath(second, DatIoTemp::New));
+    const Bytes other = JunkFile(Concat({Bytes(36, 0x91), {0x02}}));
+    Write("song4299.dat", JunkFile());
+    Write("song486176.dat", other);
+    g_firstCopied = {};
+    g_secondDone = {};
+    std::thread repair([&] {
+        SetDatIoFaultHook(
+            [](void*, DatIoStep step) {
+                if (step == DatIoStep::WriteTail) {
+                    g_firstCopied.set_value();
+                    g_secondDone.get_future().wait();
+                }
+                return false;
+            },
+            nullptr);
+        EXPECT_TRUE(RepairDatFile(first.c_str(), kWithBackup));
+        SetDatIoFaultHook(nullptr, nullptr);
+    });
+    g_firstCopied.get_future().wait();
+    EXPECT_TRUE(RepairDatFile(second.c_str(), kWithBackup));
+    g_secondDone.set_value();
+    repair.join();
+    EXPECT_EQ(FixedPointFile(), Read(first));
+    EXPECT_EQ(FixedPointFile(), Read(second)) << "its junk dropped, its own text kept";
+    EXPECT_EQ(JunkFile(), Read(first + ".bak"));
+    EXPECT_EQ(other, Read(second + ".bak"));
+    EXPECT_EQ((Lines{"song4299.dat.bak", "song486176.dat.bak"}), Others());
+}
+
+// Two repairs of one file at once, both answered Yes after both have found
+// it damaged, end with one repaired file and its backup: the second waits
+// for the first and then finds the file repaired.
+std::mutex g_askMutex;
+std::condition_variable g_asked;
+int g_askCount;
+
+bool YesWhenBothAsked(void*, const char*) {
+    std::unique_lock<std::mutex> lock(g_askMutex);
+    ++g_askCount;
+    g_asked.notify_all();
+    return g_asked.wait_for(lock, std::chrono::seconds(10), [] { return g_askCount == 2; });
+}
+
+TEST_F(Repair, TwoRepairsOfOneFileAtOnce) {
+    const std::string path = Write("twice.dat", JunkFile());
+    DatOutcome outcomes[2];
+    std::thread repairs[2];
+    g_askCount = 0;
+    for (DatOutcome& outcome : outcomes)
+        repairs[&outcome - outcomes] = std::thread([&] {
+            outcome = ProcessDatFile(path.c_str(), YesWhenBothAsked, nullptr, kWithBackup);
+        });
+    for (std::thread& repair : repairs)
+        repair.join();
+    EXPECT_EQ(DatOutcome::Repaired, outcomes[0]);
+    EXPECT_EQ(DatOutcome::Repaired, outcomes[1]);
+    EXPECT_EQ(FixedPointFile(), Read(path));
+    EXPECT_EQ(JunkFile(), Read(path + ".bak"));
+    EXPECT_EQ(Lines{"twice.dat.bak"}, Others());
+}
+
+// A cancel abandons a copy at its next chunk: the replace fails, its
+// temporary file is gone, the file is as it was, and no replace starts
+// after it. A replace that has reached its final renames finishes them.
+DatIoStep g_cancelAt;
+int g_chunks;
+
+TEST_F(Repair, ACancelAbandonsTheCopyButNotTheRenames) {
+    const Bytes front(9 << 20, 0x90); // more than one chunk of any copy
+    const Bytes large = Concat({front, JunkFile()});
+    for (DatIoStep at : {DatIoStep::CopyKept, DatIoStep::Replace}) {
+        const bool renaming = at == DatIoStep::Replace;
+        const std::string path = Write("big.dat", large);
+        g_cancelAt = at;
+        g_chunks = 0;
+        SetDatIoFaultHook(
+            [](void*, DatIoStep step) {
+                if (step == g_cancelAt && (step != DatIoStep::CopyKept || ++g_chunks == 2))
+                    DatIoCancelReplaces();
+                return false;
+            },
+            nullptr);
+        EXPECT_EQ(renaming, RepairDatFile(path.c_str(), kWithBackup));
+        SetDatIoFaultHook(nullptr, nullptr);
+        EXPECT_TRUE(DatIoHoldReplaces(0)) << "none is running";
+        Write("other.dat", JunkFile());
+        EXPECT_FALSE(RepairDatFile(PathOf("other.dat").c_str())) << "none starts";
+        DatIoAllowReplaces();
+        EXPECT_EQ(renaming ? Concat({front, FixedPointFile()}) : large, Read(path));
+        EXPECT_EQ(renaming ? Lines{"big.dat.bak"} : Lines{}, Others());
+        std::filesystem::remove(path + ".bak");
     }
 }
 

@@ -46,7 +46,23 @@ run repair --yes ro.dat $junk > out.txt 2> err.txt; rc=$?
 said "tidewatch-dat: ro.dat: $denied" || fail "reason for a read-only file: $(cat err.txt)"
 cmp -s $junk good.dat || fail "the writable file was not repaired"
 
+# Lost output is no success; a closed standard output takes no file's place.
+run verify --json good.dat > /dev/full 2> err.txt; rc=$?
+[ $rc = 1 ] && grep -q 'write error on standard output' err.txt || fail "output to a full disk: exit $rc"
 if [ "$mode" = native ]; then
+  cp ro.dat closed.dat && chmod u+w closed.dat
+  run repair --yes --backup closed.dat >&- 2> err.txt; rc=$?
+  [ $rc = 0 ] && cmp -s closed.dat good.dat && cmp -s closed.dat.bak ro.dat ||
+    fail "repair with standard output closed: exit $rc; $(cat err.txt)"
+  # Ctrl-C while a large file is copied: the copy is abandoned, the file
+  # stays as it was and nothing is left beside it.
+  { head -c 64M /dev/zero; cat ro.dat; } > big.dat && cp big.dat big.orig && chmod u+w big.dat
+  "$exe" repair --yes big.dat > /dev/null 2> err.txt & pid=$!
+  n=0; until ls -A | grep -q '^~' || [ $n = 5000 ]; do n=$((n+1)); done
+  kill -INT $pid; wait $pid; rc=$?
+  [ $rc = 130 ] && cmp -s big.dat big.orig && ! ls -A | grep -q '^~' ||
+    fail "Ctrl-C during a copy: exit $rc; $(ls -A); $(cat err.txt)"
+  rm -f big.dat big.orig
   # Folders the user may not read: named with the reason, not ok and counted.
   mkdir -p tree/locked && cp good.dat tree/ && chmod 755 . tree && chmod 700 tree/locked
   nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }

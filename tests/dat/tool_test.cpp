@@ -124,8 +124,9 @@ TEST_F(Tool, DryRunAndBackups) {
     EXPECT_EQ((Lines{"wet.dat.bak", "wet.dat.old"}), Others()) << "a backup of a file not changed";
 }
 
-// Any name the job accepts repairs, with a backup where it fits, and what an
-// interrupted repair of that file left is taken over; nothing else is touched.
+// Any name the job accepts repairs, with a backup where it fits. What an
+// interrupted repair of that file left (part of its copy) is taken over; a
+// user's file under a name of ours, or one of another name, is not touched.
 TEST_F(Tool, AnyNameAndLeftovers) {
 #ifdef _WIN32
     folder_ = "C:\\tw-l"; // room for 250 characters
@@ -136,13 +137,26 @@ TEST_F(Tool, AnyNameAndLeftovers) {
          {std::string("a"), std::string("ab"), std::string("~"), std::string(246, 'a') + ".dat"}) {
         const std::string path = Write(name, JunkFile());
         const std::string leftover = DatIoTempPath(path, DatIoTemp::New);
-        Write(leftover.substr(folder_.size() + 1), Bytes(5, 'x'));
+        const std::string users = DatIoTempPath(path, DatIoTemp::New, 1);
+        const Bytes junk = JunkFile();
+        Write(leftover.substr(folder_.size() + 1), Bytes(junk.begin(), junk.end() - 99));
+        Write(users.substr(folder_.size() + 1), Bytes(5, 'x'));
         EXPECT_EQ(0, Run({"repair", "--yes", name.size() < 3 ? "--backup" : "--", path})) << name;
         EXPECT_EQ(FixedPointFile(), Read(path)) << name;
         EXPECT_FALSE(std::filesystem::exists(leftover)) << name;
+        EXPECT_EQ(Bytes(5, 'x'), Read(users)) << name;
     }
     EXPECT_EQ(Bytes(5, 'x'), Read(PathOf("~other")));
     EXPECT_EQ((Lines{"a.bak", "ab.bak", "~.bak"}), Others());
+}
+
+// Text shows a name's control characters escaped (JSON keeps them: below);
+// a file never opened gets its own line, and its reason.
+TEST_F(Tool, NamesInTextAreShownEscaped) {
+    const std::string shown = PathOf("e\\033[31m\\n.dat");
+    EXPECT_EQ(1, Run({"verify", PathOf("e\x1b[31m\n.dat")}));
+    EXPECT_EQ("ERROR: File " + shown + " could not be opened", LinesOf(out_).at(1));
+    EXPECT_EQ(0u, err_.str().find("tidewatch-dat: " + shown + ": ")) << err_.str();
 }
 
 // -q leaves out the report lines of intact files, and nothing else.

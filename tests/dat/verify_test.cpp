@@ -106,13 +106,28 @@ TEST_F(Verify, ResultAndLinesForEachKindOfFile) {
         EXPECT_EQ(expected, capture_.lines) << c.name;
         EXPECT_EQ(c.file, Read(path)) << c.name;
     }
-    // A missing file, a folder, a file held by another program.
-    OtherHolder holder(Write("held.dat", abc));
-    ASSERT_TRUE(holder.Holding());
+    // Read beside another reader; never opened: a missing file, a folder, a
+    // file another program writes (waited for, then called busy).
+    OtherHolder writer(Write("held.dat", abc)), reader(Write("read.dat", abc), false, true);
+    ASSERT_TRUE(writer.Holding() && reader.Holding());
+    EXPECT_EQ(1, Run(PathOf("read.dat")));
     for (const std::string& path : {PathOf("missing.dat"), folder_, PathOf("held.dat")}) {
-        EXPECT_EQ(-1, Run(path)) << path;
-        EXPECT_EQ(1u, capture_.lines.size()) << path;
+        capture_.Clear();
+        DatFacts facts;
+        EXPECT_EQ(DatOutcome::Unopened, ProcessDatFile(path.c_str(), nullptr, nullptr, {}, &facts));
+        EXPECT_EQ((Lines{"Verifying " + path + "...\r\n",
+                         "ERROR: File " + path + " could not be opened\r\n"}),
+                  capture_.lines);
+        EXPECT_FALSE(facts.error.empty()) << path;
     }
+    EXPECT_EQ(kDatIoBusy, DatIoLastError());
+}
+
+TEST(AppendReport, ControlCharactersAreShownEscaped) {
+    EXPECT_EQ(
+        "Verifying a\\033[31m\\nb\\tc\\177\\001\\r\xc3\xa9...\r\n",
+        FormatReportLine(kReportVerifying,
+                         reinterpret_cast<std::uintptr_t>("a\x1b[31m\nb\tc\x7f\x01\r\xc3\xa9"), 1));
 }
 
 std::unique_ptr<OtherHolder> g_holder;

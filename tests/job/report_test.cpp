@@ -208,7 +208,7 @@ TEST(RepairJob, DialogFailuresEndWithoutAReport) {
     EXPECT_EQ(std::vector<std::string>{kWarned}, RunJob(FALSE, FNERR_INVALIDFILENAME, ""));
 }
 
-// The missing file's footer line is followed by the system's reason.
+// The missing file's line is followed by the system's reason.
 TEST(RepairJob, AFolderWithOneNameIsJoinedAndTheReportShownUnselectedFromTheTop) {
     const std::string path = "C:\\no-such\\only.dat";
     const std::vector<std::string> seen =
@@ -216,8 +216,7 @@ TEST(RepairJob, AFolderWithOneNameIsJoinedAndTheReportShownUnselectedFromTheTop)
     ASSERT_EQ(2u, seen.size());
     EXPECT_EQ(kWarned, seen[0]);
     const std::string shown = "Report: " + std::string(kReportBanner) + "Verifying " + path +
-                              "...\r\nERROR: Footer of " + path +
-                              " is damaged. No chance of repair\r\n";
+                              "...\r\nERROR: File " + path + " could not be opened\r\n";
     EXPECT_EQ(shown, seen[1].substr(0, shown.size()));
     const std::string reason = seen[1].substr(std::min(shown.size(), seen[1].size()));
     EXPECT_TRUE(std::regex_match(reason, std::regex("Reason: [^\r\n]+\r\n"))) << reason;

@@ -98,13 +98,12 @@ TEST_F(JobReport, TheSystemsReasonFollowsAnUnreadableFileAndAFailedRepair) {
         if (std::strchr("|ER", line[0]))
             shown.push_back(line);
     const std::string at = folder + "\\";
-    EXPECT_EQ(
-        (Lines{"|", "ERROR: Footer of " + at + "missing.dat is damaged. No chance of repair\r\n",
-               "Reason: " + std::string(std::strerror(ENOENT)) + "\r\n", "|",
-               "ERROR: Footer of " + at + "plain.dat is damaged. No chance of repair\r\n", "|",
-               "ERROR: File " + at + "held.dat failed repair\r\n",
-               "Reason: " + std::string(std::strerror(EACCES)) + "\r\n"}),
-        shown);
+    EXPECT_EQ((Lines{"|", "ERROR: File " + at + "missing.dat could not be opened\r\n",
+                     "Reason: " + std::string(std::strerror(ENOENT)) + "\r\n", "|",
+                     "ERROR: Footer of " + at + "plain.dat is damaged. No chance of repair\r\n",
+                     "|", "ERROR: File " + at + "held.dat failed repair\r\n",
+                     "Reason: " + std::string(std::strerror(EACCES)) + "\r\n"}),
+              shown);
 }
 
 } // namespace
