@@ -132,8 +132,11 @@ void RunTray(HINSTANCE instance) {
 }
 
 void ExitTidewatch() {
-    // A replace takes milliseconds; a file cut between its temporary copy and
-    // its place would be worse than a late exit.
+    // A copy in progress is abandoned at its next chunk, its file left as it
+    // was; a replace that has reached its final renames ends them first
+    // (milliseconds): a file cut between its temporary copy and its place
+    // would be worse than a late exit.
+    DatIoCancelReplaces();
     DatIoHoldReplaces(10000);
     if (g_trayIcon.hWnd != nullptr)
         Shell_NotifyIconA(NIM_DELETE, &g_trayIcon);

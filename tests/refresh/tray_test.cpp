@@ -6,10 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
 #include <tuple>
 
 #include "app/launcher.h"
+#include "dat/dat.h"
 #include "dat/dat_io.h"
+#include "tests/dat/dat_test_util.h"
 #include "refresh/settings.h"
 #include "res/resource.h"
 #include "tests/e2e/rig.h"
@@ -131,6 +137,48 @@ TEST(Exit, EveryWayOutWaitsForAFileReplaceInProgress) {
         SetEnvironmentVariableA("TW_EXIT_WAY", nullptr);
         EXPECT_EQ(7, child.Exit()) << way << " (0: ended during the replace, 8: returned)";
     }
+}
+
+// A way out taken during the copy of a large file abandons the copy: the
+// copy of this program that repairs it ends with 0 at its next chunk, the
+// file as it was and nothing left beside it. (Waited out instead, the
+// repair would finish before the exit.)
+TEST(Exit, DuringACopyAbandonsItAndLeavesTheFileAsItWas) {
+    char path[MAX_PATH] = "";
+    if (GetEnvironmentVariableA("TW_EXIT_COPY", path, sizeof path)) {
+        SetDatIoFaultHook(
+            [](void*, DatIoStep step) {
+                static bool exiting = false;
+                if (step == DatIoStep::CopyKept && !exiting) {
+                    exiting = true;
+                    std::thread(ExitTidewatch).detach();
+                    PollUntil(10000, DatIoReplacesCancelled);
+                }
+                return false;
+            },
+            nullptr);
+        RepairDatFile(path);
+        ExitProcess(9);
+    }
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                         ("tw-exit-" + std::to_string(GetCurrentProcessId()));
+    std::filesystem::create_directories(folder);
+    const std::string file = (folder / "big.dat").string();
+    const Bytes large = Concat({Bytes(9 << 20, 0x90), JunkFile()});
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(large.data()),
+               static_cast<std::streamsize>(large.size()));
+    char self[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    SetEnvironmentVariableA("TW_EXIT_COPY", file.c_str());
+    Program child(std::string(self) + " --gtest_filter=Exit.DuringACopy*");
+    SetEnvironmentVariableA("TW_EXIT_COPY", nullptr);
+    EXPECT_EQ(0, child.Exit());
+    std::ifstream in(file, std::ios::binary);
+    EXPECT_TRUE(Bytes(std::istreambuf_iterator<char>(in), {}) == large) << "the file changed";
+    in.close();
+    EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(folder), {}));
+    std::filesystem::remove_all(folder);
 }
 
 bool HasEnded(HANDLE thread) {
