@@ -143,21 +143,27 @@ TEST(Exit, EveryWayOutWaitsForAFileReplaceInProgress) {
 // copy of this program that repairs it ends with 0 at its next chunk, the
 // file as it was and nothing left beside it. (Waited out instead, the
 // repair would finish before the exit.)
+HANDLE g_exiting;
+
+DWORD WINAPI ExitNow(LPVOID) {
+    ExitTidewatch();
+}
+
 TEST(Exit, DuringACopyAbandonsItAndLeavesTheFileAsItWas) {
     char path[MAX_PATH] = "";
     if (GetEnvironmentVariableA("TW_EXIT_COPY", path, sizeof path)) {
         SetDatIoFaultHook(
             [](void*, DatIoStep step) {
-                static bool exiting = false;
-                if (step == DatIoStep::CopyKept && !exiting) {
-                    exiting = true;
-                    std::thread(ExitTidewatch).detach();
+                if (step == DatIoStep::CopyKept && !g_exiting) {
+                    g_exiting = CreateThread(nullptr, 0, ExitNow, nullptr, 0, nullptr);
                     PollUntil(10000, DatIoReplacesCancelled);
                 }
                 return false;
             },
             nullptr);
         RepairDatFile(path);
+        // The way out ends the process once the abandoned copy is cleaned up.
+        WaitForSingleObject(g_exiting, 10000);
         ExitProcess(9);
     }
     const std::filesystem::path folder = std::filesystem::temp_directory_path() /
