@@ -43,7 +43,7 @@ test-native: deps native
 	@ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 test-win32: deps win32
-	@[ "$$(scripts/wine-session --probe)" = 32 ] || { echo "test-win32: this machine runs no 32-bit" \
+	@[ "$$(scripts/wine-session --probe)" = win32 ] || { echo "test-win32: this machine runs no 32-bit" \
 	  "programs; make test-win64 runs the same tests on the 64-bit build" >&2; exit 1; }
 	@scripts/wine-session ctest --test-dir $(WIN32) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 

@@ -39,11 +39,11 @@ thread_local std::string t_lastError;
 
 std::mutex s_replaceMutex;
 std::condition_variable s_replaceChanged;
-int s_replacesRunning = 0;
 bool s_replacesHeld = false;
-// Read in signal handlers: lock-free atomics only.
+// Changed under s_replaceMutex, and also read in signal handlers: lock-free
+// atomics only.
+std::atomic<int> s_replacesRunning{0};
 std::atomic<bool> s_cancelled{false};
-std::atomic<int> s_inProgress{0};
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
               "the cancel must be safe in a signal handler");
 
@@ -55,12 +55,10 @@ DatIoReplaceScope::DatIoReplaceScope() {
     std::unique_lock<std::mutex> lock(s_replaceMutex);
     s_replaceChanged.wait(lock, [] { return !s_replacesHeld || s_cancelled; });
     ++s_replacesRunning;
-    ++s_inProgress;
 }
 
 DatIoReplaceScope::~DatIoReplaceScope() {
     std::lock_guard<std::mutex> lock(s_replaceMutex);
-    --s_inProgress;
     --s_replacesRunning;
     s_replaceChanged.notify_all();
 }
@@ -88,7 +86,7 @@ bool DatIoReplacesCancelled() {
 }
 
 bool DatIoReplaceInProgress() {
-    return s_inProgress != 0;
+    return s_replacesRunning != 0;
 }
 
 bool DatIoGoesOn() {

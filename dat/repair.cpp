@@ -220,6 +220,11 @@ bool PlanRepair(DatIoFile* file, RepairPlan* plan) {
     return true;
 }
 
+// Where a repair with these options keeps the original; empty for none.
+std::string BackupPathOf(const char* path, const DatRepairOptions& options) {
+    return options.backupSuffix ? std::string(path) + "." + options.backupSuffix : std::string();
+}
+
 } // namespace
 
 bool RepairDatFile(const char* path, const DatRepairOptions& options, DatFacts* facts) {
@@ -242,8 +247,7 @@ bool RepairDatFile(const char* path, const DatRepairOptions& options, DatFacts* 
     AppendReport(kReportNewPointer, plan.newPointer, 0);
     AppendReport(kReportNewChecksum, plan.newChecksum, 0);
     facts->error = refused;
-    const std::string backup =
-        options.backupSuffix ? std::string(path) + "." + options.backupSuffix : std::string();
+    const std::string backup = BackupPathOf(path, options);
     if (plan.unchanged && refused.empty() && !options.dryRun)
         DatIoTakeOver(file.get(), path, backup.empty() ? nullptr : backup.c_str());
     if (!refused.empty() || options.dryRun || plan.unchanged)
@@ -260,8 +264,7 @@ bool RepairDatFile(const char* path, const DatRepairOptions& options, DatFacts* 
 
 void TakeOverDatLeftovers(const char* path, const DatRepairOptions& options) {
     DatIoHandle file = DatIoOpen(path, DatIoMode::Write);
-    const std::string backup =
-        options.backupSuffix ? std::string(path) + "." + options.backupSuffix : std::string();
+    const std::string backup = BackupPathOf(path, options);
     if (file)
         DatIoTakeOver(file.get(), path, backup.empty() ? nullptr : backup.c_str());
 }

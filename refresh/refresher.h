@@ -15,8 +15,7 @@ constexpr UINT_PTR TIMER_ITEM = 2;    // ends a worker's pause between items
 constexpr UINT_PTR TIMER_CLIENT_CHECK = 3;
 
 // The notification icon record in its first, shortest form (the one every
-// Windows takes), filled when the tray window
-// is created.
+// Windows takes), filled when the tray window is created.
 extern NOTIFYICONDATAA g_trayIcon;
 // The most recently started refresh worker.
 extern HANDLE g_hWorker;
@@ -31,9 +30,10 @@ HWND CreateTrayWindow(HINSTANCE instance);
 [[noreturn]] void RunTray(HINSTANCE instance);
 
 // Every way out (the tray menu's Exit, log-off and shutdown, the loop's end,
-// the client gone, the setup dialog's close box): waits, up to 10 s, for a
-// file replace in progress to finish and lets no new one start, removes the
-// icon and ends the process with exit code 0.
+// the client gone, the setup dialog's close box): abandons the copy of a
+// file replace in progress, waits up to 10 s for one in its final renames
+// and lets no new one start, removes the icon and ends the process with
+// exit code 0.
 [[noreturn]] void ExitTidewatch();
 
 // Timer 1: starts a refresh worker for `trayWindow` as g_hWorker, unless the
