@@ -36,6 +36,7 @@ thread_local DatIoFaultHook t_hook = nullptr;
 thread_local void* t_hookContext = nullptr;
 thread_local std::uint64_t t_reads = 0;
 thread_local std::string t_lastError;
+thread_local const std::atomic<bool>* t_cancel = nullptr;
 
 std::mutex s_replaceMutex;
 std::condition_variable s_replaceChanged;
@@ -85,14 +86,19 @@ bool DatIoReplacesCancelled() {
     return s_cancelled;
 }
 
+void DatIoSetThreadCancel(const std::atomic<bool>* flag) {
+    t_cancel = flag;
+}
+
 bool DatIoReplaceInProgress() {
     return s_replacesRunning != 0;
 }
 
 bool DatIoGoesOn() {
-    if (s_cancelled)
+    const bool cancelled = s_cancelled || (t_cancel && *t_cancel);
+    if (cancelled)
         DatIoSetLastError("Cancelled; the file is left as it was");
-    return !s_cancelled;
+    return !cancelled;
 }
 
 bool DatIoNextChunk() {

@@ -9,6 +9,7 @@
 // original's place in one atomic rename (Windows: MoveFileExA).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -78,6 +79,10 @@ void DatIoTakeOver(DatIoFile* file, const char* path, const char* backup, std::u
 // lock-free flag.
 void DatIoCancelReplaces();
 bool DatIoReplacesCancelled();
+// The calling thread's own cancel beside the process-wide one: while *flag
+// is true, this thread's replaces are abandoned as DatIoCancelReplaces
+// abandons all (a repair job closed alone). Null removes it.
+void DatIoSetThreadCancel(const std::atomic<bool>* flag);
 // Whether a replace is in progress (between its scope's start and end);
 // safe in a signal handler.
 bool DatIoReplaceInProgress();

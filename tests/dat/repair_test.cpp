@@ -3,6 +3,7 @@
 #include "tests/dat/dat_test_util.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
@@ -338,6 +339,36 @@ TEST_F(Repair, ACancelAbandonsTheCopyButNotTheRenames) {
         EXPECT_EQ(renaming ? Lines{"big.dat.bak"} : Lines{}, Others());
         std::filesystem::remove(path + ".bak");
     }
+}
+
+// A thread's own cancel abandons that thread's copy alone: a repair on
+// another thread, meanwhile, goes on.
+std::atomic<bool> g_jobClosed;
+std::string g_otherPath;
+
+TEST_F(Repair, AThreadsOwnCancelStopsItsCopyAlone) {
+    const Bytes large = Concat({Bytes(9 << 20, 0x90), JunkFile()});
+    const std::string closed = Write("closed.dat", large);
+    g_otherPath = Write("other.dat", JunkFile());
+    g_jobClosed = false;
+    g_chunks = 0;
+    DatIoSetThreadCancel(&g_jobClosed);
+    SetDatIoFaultHook(
+        [](void*, DatIoStep step) {
+            if (step == DatIoStep::CopyKept && ++g_chunks == 2) {
+                g_jobClosed = true;
+                std::thread([] { EXPECT_TRUE(RepairDatFile(g_otherPath.c_str())); }).join();
+            }
+            return false;
+        },
+        nullptr);
+    EXPECT_FALSE(RepairDatFile(closed.c_str()));
+    SetDatIoFaultHook(nullptr, nullptr);
+    DatIoSetThreadCancel(nullptr);
+    EXPECT_EQ(large, Read(closed));
+    EXPECT_EQ(FixedPointFile(), Read(g_otherPath));
+    EXPECT_FALSE(DatIoReplacesCancelled());
+    EXPECT_EQ(Lines{}, Others());
 }
 
 // Our files beside a file never share a name with each other or the file, in
