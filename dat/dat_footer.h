@@ -20,3 +20,9 @@ struct DatFooter {
 // no magic (a file shorter than a footer has none).
 bool ReadDatFooter(DatIoFile* file, std::uint64_t* size, DatFooter* footer,
                    std::vector<unsigned char>& tail, std::size_t want = 10);
+
+struct DatFacts;
+// The verdict on an open file, without a report: the footer's numbers and
+// the checksum its region has, into facts as they are read (facts->unread
+// when a read failed). 1, 0 or -1 as VerifyDatFile gives.
+int JudgeDatFile(DatIoFile* file, DatFacts& facts);

@@ -178,53 +178,95 @@ std::string DatIoTempPath(const std::string& path, DatIoTemp kind, unsigned atte
     return path.substr(0, at) + own;
 }
 
-std::string DatIoFreeTempPath(const std::string& path, DatIoTemp kind, const std::string& salt) {
-    for (unsigned attempt = 0; attempt < kDatIoTempTries; ++attempt) {
-        std::string name = DatIoTempPath(path, kind, attempt, salt);
-        if (!DatIoStat(name).exists)
-            return name;
+namespace {
+
+// Renames from over to while the file at path is as it was opened (else
+// kDatIoChanged). A rename refused while another program has a file open
+// (Windows: a virus scanner's look, another repair) is tried again for
+// about two seconds, as an open is.
+bool RenameUnchanged(const std::string& from, const std::string& to, const std::string& path,
+                     const DatIoStamp& opened) {
+    for (unsigned waited = 0;;) {
+        if (DatIoStampAt(path) != opened) {
+            DatIoSetLastError(kDatIoChanged);
+            return false;
+        }
+        bool busy = false;
+        if (DatIoRename(from, to, &busy))
+            return true;
+        if (!busy || !DatIoWaitWhileBusy(&waited))
+            return false;
     }
-    DatIoSetLastError("Every name for a temporary file beside it is taken");
-    return std::string();
 }
 
-bool DatIoPutInPlace(const std::string& temp, const std::string& path, const char* backup) {
+} // namespace
+
+bool DatIoBackupUsable(const std::string& path, const char* backup, const DatIoStamp& opened) {
+    if (!backup)
+        return true;
+    const DatIoFileState old = DatIoStat(backup);
+    const DatIoStamp led = DatIoStampAt(backup);
+    // A link from one to the other, either way: the original kept there
+    // would be the file replaced. (A hard link to the file is a backup
+    // already, see DatIoPutInPlace.)
+    const char* why = SameName(DatIoTargetPath(backup), path) ||
+                              (!led.id.empty() && led.id == opened.id && old.id != led.id)
+                          ? "it leads to the file itself"
+                      : old.special  ? "Not a regular file"
+                      : old.readOnly ? "read-only"
+                                     : nullptr;
+    if (why)
+        DatIoSetLastError("backup " + std::string(backup) + ": " + why);
+    return why == nullptr;
+}
+
+bool DatIoPutInPlace(const std::string& temp, const std::string& path, const char* backup,
+                     const DatIoStamp& opened) {
     // Without a backup, or with one that is a link to the file and so holds
     // its original already, the replace is one rename.
     if (!backup || DatIoSameFile(backup, path)) {
-        const bool ok = !DatIoFaultAt(DatIoStep::Replace) && DatIoRename(temp, path);
+        const bool ok =
+            !DatIoFaultAt(DatIoStep::Replace) && RenameUnchanged(temp, path, path, opened);
         const std::string reason = DatIoLastError();
         DatIoFaultAt(DatIoStep::CleanUp);
         DatIoSetLastError(ok ? std::string() : reason);
         return ok;
     }
-    const DatIoFileState old = DatIoStat(backup);
-    bool ok = !old.readOnly;
-    if (!ok)
-        DatIoSetLastError("read-only");
+    const bool usable = DatIoBackupUsable(path, backup, opened); // its reason names the backup
+    bool ok = usable;
+    const bool hadOld = DatIoStat(backup).exists;
     std::string original, aside;
-    ok = ok && !DatIoFaultAt(DatIoStep::Backup) &&
-         !(original = DatIoFreeTempPath(backup, DatIoTemp::Original)).empty() &&
-         DatIoLinkOrCopy(path, original);
-    if (!ok)
-        original.clear();
+    ok = ok && !(original = DatIoMakeTemp(backup, DatIoTemp::Original,
+                                          [&](const std::string& name, bool* taken) {
+                                              return !DatIoFaultAt(DatIoStep::Backup) &&
+                                                     DatIoLinkOrCopy(path, name, taken);
+                                          }))
+                    .empty();
     // The older backup is set aside under a name made from the identity of
     // the original's link, which becomes the backup: so the next replace
     // knows it after an interruption, when nothing else would tell it from
     // a user's file.
-    ok = ok && (!old.exists ||
-                (!DatIoFaultAt(DatIoStep::KeepOldBackup) &&
-                 !(aside = DatIoFreeTempPath(backup, DatIoTemp::OldBackup, DatIoStat(original).id))
-                      .empty() &&
-                 (DatIoLinkOrCopy(backup, aside) || (aside.clear(), false))));
-    ok = ok && !DatIoFaultAt(DatIoStep::RenameBackup) && DatIoRename(original, backup);
+    ok = ok && (!hadOld || !(aside = DatIoMakeTemp(
+                                 backup, DatIoTemp::OldBackup,
+                                 [&](const std::string& name, bool* taken) {
+                                     return !DatIoFaultAt(DatIoStep::KeepOldBackup) &&
+                                            DatIoLinkOrCopy(backup, name, taken);
+                                 },
+                                 DatIoStat(original).id))
+                                .empty());
+    ok = ok && !DatIoFaultAt(DatIoStep::RenameBackup) &&
+         RenameUnchanged(original, backup, path, opened);
     const bool backedUp = ok;
-    if (!backedUp)
+    if (!backedUp && usable && DatIoLastError() != kDatIoChanged)
         DatIoSetLastError("backup " + std::string(backup) + ": " + DatIoLastError());
-    ok = ok && !DatIoFaultAt(DatIoStep::Replace) && DatIoRename(temp, path);
+    ok = ok && !DatIoFaultAt(DatIoStep::Replace) && RenameUnchanged(temp, path, path, opened);
     const std::string reason = DatIoLastError();
-    if (!ok && backedUp) { // the older backup back in its place, or none as before
-        if (!old.exists)
+    // The older backup back in its place, or none as before; unless another
+    // replace has meanwhile put a file in the original's place: then the
+    // backup is the only copy of the original left, and stays.
+    const bool onlyCopy = !DatIoSameFile(backup, path) && DatIoStampAt(path) != opened;
+    if (!ok && backedUp && !onlyCopy) {
+        if (!hadOld)
             DatIoRemove(backup);
         else if (DatIoRename(aside, backup))
             aside.clear();
@@ -297,7 +339,8 @@ void DatIoTakeOver(DatIoFile* file, const char* path, const char* backup, std::u
     const std::string pathId = DatIoStat(target).id;
     const std::string backupId = backup ? DatIoStat(backupPath).id : std::string();
     auto take = [&](const std::string& name, bool proven) {
-        if (DatIoStat(name).exists &&
+        const DatIoFileState state = DatIoStat(name);
+        if (state.exists && !state.special &&
             (proven || IsLeftover(name, file, target, backupPath, keep, tail, tailSize)))
             DatIoRemove(name);
     };

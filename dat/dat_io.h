@@ -39,6 +39,26 @@ DatIoHandle DatIoOpen(const char* path, DatIoMode mode);
 
 bool DatIoSize(DatIoFile* file, std::uint64_t* size);
 
+// One state of a file: its identity (POSIX: device and inode; Windows:
+// volume and file index; empty where not sure), size and last modification
+// time. Another program that writes the file, or puts another in its place,
+// changes it.
+struct DatIoStamp {
+    std::string id;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;
+    bool operator==(const DatIoStamp& o) const {
+        return id == o.id && size == o.size && modified == o.modified;
+    }
+    bool operator!=(const DatIoStamp& o) const { return !(*this == o); }
+};
+// The open file as it was opened; the file at path now (a link followed;
+// an empty id when there is none).
+DatIoStamp DatIoStampOf(DatIoFile* file);
+DatIoStamp DatIoStampAt(const std::string& path);
+// The reason of a replace abandoned because the file changed meanwhile.
+inline constexpr char kDatIoChanged[] = "Changed by another program during the repair";
+
 // Reads exactly count bytes at offset; false on an error or a short read.
 bool DatIoRead(DatIoFile* file, std::uint64_t offset, void* buffer, std::size_t count);
 
@@ -47,10 +67,14 @@ bool DatIoRead(DatIoFile* file, std::uint64_t offset, void* buffer, std::size_t 
 // afterwards (true) or the original is untouched and no temporary file is
 // left (false, with the reason in DatIoLastError()). With a backup path, the
 // original content is kept there, replacing an older backup unless that is
-// read-only; a failure leaves the older backup as it was. Ended at any step,
-// the file holds the original or the new content, the backup is whole, and
-// the next replace of the file takes over what is left. The handle may be
-// released inside (Windows cannot replace a file it holds open).
+// read-only or no regular file; a backup path that leads to the file itself
+// is refused. A failure leaves the older backup as it was. Just before each
+// final rename the file is compared with its stamp at the open: another
+// program that changed it meanwhile makes the replace fail (kDatIoChanged)
+// and leaves the file as that program left it. Ended at any step, the file
+// holds the original or the new content, the backup is whole, and the next
+// replace of the file takes over what is left. The handle may be released
+// inside (Windows cannot replace a file it holds open).
 //
 // Our files beside the file are created exclusively, under names no file had
 // (another name is tried while one is taken). A file we did not create in
@@ -113,12 +137,13 @@ std::string DatIoSystemReason(unsigned long error);
 // The steps of DatIoReplace in their order. Tests make each fail in turn.
 enum class DatIoStep {
     CreateTemp,     // create the temporary file next to the original
+    KeepAccess,     // Windows: create it able to take the original's access control list;
+                    // refused, it keeps the folder's
     CopyKept,       // copy the kept bytes of the original (before each chunk)
     WriteTail,      // write the new tail
     Flush,          // flush the temporary file to the disk
     KeepAttributes, // give it the original's mode and owner, or attributes and times
-    KeepAccess,     // Windows: its access control list; failing keeps the folder's
-    CloseTemp,      // close it
+    CloseTemp,      // close it (Windows: it is held until it is in place)
     Backup,         // link (or copy) the original beside the backup
     KeepOldBackup,  // link the older backup aside, to put it back should the rest fail
     RenameBackup,   // rename the original's link over the older backup
@@ -177,10 +202,17 @@ std::string DatIoTempPath(const std::string& path, DatIoTemp kind, unsigned atte
 // either failing when `to` exists; an atomic rename over any file at `to`,
 // made durable; removal; a file's whole path, and its target's (a link
 // followed).
-bool DatIoPutInPlace(const std::string& temp, const std::string& path, const char* backup);
+// Before each rename, the file at path must still have the stamp `opened`.
+bool DatIoPutInPlace(const std::string& temp, const std::string& path, const char* backup,
+                     const DatIoStamp& opened);
+// Whether a backup path may take the original of the file at path (opened
+// with that stamp): false, with the reason, where it leads to the file
+// itself, or is there but is no regular file or read-only.
+bool DatIoBackupUsable(const std::string& path, const char* backup, const DatIoStamp& opened);
 struct DatIoFileState {
     bool exists = false;
     bool readOnly = false;
+    bool special = false; // known to be no regular file: a folder, link, FIFO, device
     unsigned long links = 0;
     std::string id; // device and file number; empty where they are not sure
 };
@@ -189,10 +221,28 @@ DatIoFileState DatIoStat(const std::string& path);
 bool DatIoSameFile(const std::string& a, const std::string& b);
 std::string DatIoTargetPath(const char* path);
 std::string DatIoFullPath(const char* path);
-// The first candidate name of this kind beside path that no file has;
-// empty, with the reason, when all are taken.
-std::string DatIoFreeTempPath(const std::string& path, DatIoTemp kind,
-                              const std::string& salt = std::string());
-bool DatIoLinkOrCopy(const std::string& from, const std::string& to);
-bool DatIoRename(const std::string& from, const std::string& to);
+// Makes a new file of ours beside path with make(name), which must fail
+// with `*taken` set where a file has that name: candidates no file has are
+// tried in turn, also one taken between the look and the make. The name
+// made; empty, with the reason, when none could be.
+template <typename Make>
+std::string DatIoMakeTemp(const std::string& path, DatIoTemp kind, Make make,
+                          const std::string& salt = std::string()) {
+    for (unsigned attempt = 0; attempt < kDatIoTempTries; ++attempt) {
+        std::string name = DatIoTempPath(path, kind, attempt, salt);
+        bool taken = DatIoStat(name).exists;
+        if (!taken && make(name, &taken))
+            return name;
+        if (!taken)
+            return std::string();
+    }
+    DatIoSetLastError("Every name for a temporary file beside it is taken");
+    return std::string();
+}
+// A hard link, or a flushed copy where the file system has none; `*taken`
+// when a file is at `to` already.
+bool DatIoLinkOrCopy(const std::string& from, const std::string& to, bool* taken);
+// An atomic rename over any file at `to`, made durable; `*busy` where it was
+// refused because another program has a file open (Windows).
+bool DatIoRename(const std::string& from, const std::string& to, bool* busy = nullptr);
 void DatIoRemove(const std::string& path);

@@ -12,10 +12,13 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
 
 struct DatIoFile {
     int fd = -1;
-    std::uint64_t size = 0;
+    DatIoStamp stamp; // as it was opened
 };
 
 namespace {
@@ -107,10 +110,11 @@ void SyncFolderOf(const std::string& path) {
     }
 }
 
-// A new file at path (none may be there) with the content of from (open),
-// flushed; nothing of it is left when that fails.
-bool CopyToNew(int from, std::uint64_t size, const std::string& path) {
+// A new file at path (none may be there: else `*taken`) with the content of
+// from (open), flushed; nothing of it is left when that fails.
+bool CopyToNew(int from, std::uint64_t size, const std::string& path, bool* taken) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    *taken = fd < 0 && errno == EEXIST;
     if (fd < 0)
         return Failed();
     bool ok = CopyRange(from, fd, size) && (fsync(fd) == 0 || Failed());
@@ -146,11 +150,40 @@ Locked LockOpened(int fd, const char* path, bool exclusive) {
     return Locked::Yes;
 }
 
+DatIoStamp StampOf(const struct stat& st) {
+    return {std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// The original's extended attributes (notes of the client or the desktop,
+// access control lists) as far as we may set them: one refused is left out.
+void KeepExtendedAttributes(int from, int to) {
+#ifdef __linux__
+    ssize_t size = flistxattr(from, nullptr, 0);
+    std::vector<char> names(size > 0 ? static_cast<std::size_t>(size) : 0), value;
+    size = names.empty() ? 0 : flistxattr(from, names.data(), names.size());
+    for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::strlen(&names[at])) + 1) {
+        const char* name = &names[static_cast<std::size_t>(at)];
+        ssize_t length = fgetxattr(from, name, nullptr, 0);
+        value.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+        length = length < 0 ? -1 : fgetxattr(from, name, value.data(), value.size());
+        if (length >= 0)
+            (void)!fsetxattr(to, name, value.data(), static_cast<std::size_t>(length), 0);
+    }
+#else
+    (void)from, (void)to;
+#endif
+}
+
 // The original's owner and group where we may (a user can give a file to
-// none but himself, and only to his own groups), and always its mode.
-bool KeepIdentity(int fd, const struct stat& st) {
+// none but himself, and only to his own groups), its extended attributes,
+// and always its mode (last: an access control list set before it sets
+// the group bits too).
+bool KeepIdentity(int from, int fd, const struct stat& st) {
     if (fchown(fd, st.st_uid, st.st_gid) != 0)
         (void)!fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+    KeepExtendedAttributes(from, fd);
     return fchmod(fd, st.st_mode & 07777) == 0 || Failed();
 }
 
@@ -177,7 +210,7 @@ DatIoHandle DatIoOpen(const char* path, DatIoMode mode) {
             Failed();
             return nullptr;
         }
-        DatIoHandle file(new DatIoFile{fd});
+        DatIoHandle file(new DatIoFile{fd, {}});
         struct stat st;
         Locked locked = Locked::Yes;
         if (fstat(fd, &st) != 0)
@@ -195,7 +228,7 @@ DatIoHandle DatIoOpen(const char* path, DatIoMode mode) {
             if (locked == Locked::Replaced)
                 continue;
         } else {
-            file->size = static_cast<std::uint64_t>(st.st_size);
+            file->stamp = StampOf(st);
             return file;
         }
         return nullptr;
@@ -204,8 +237,17 @@ DatIoHandle DatIoOpen(const char* path, DatIoMode mode) {
 
 // Held exclusively, the file keeps the size it had when it was opened.
 bool DatIoSize(DatIoFile* file, std::uint64_t* size) {
-    *size = file->size;
+    *size = file->stamp.size;
     return true;
+}
+
+DatIoStamp DatIoStampOf(DatIoFile* file) {
+    return file->stamp;
+}
+
+DatIoStamp DatIoStampAt(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? StampOf(st) : DatIoStamp();
 }
 
 bool DatIoRead(DatIoFile* file, std::uint64_t offset, void* buffer, std::size_t count) {
@@ -215,8 +257,12 @@ bool DatIoRead(DatIoFile* file, std::uint64_t offset, void* buffer, std::size_t 
         DatIoCountRead();
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return Failed(n == 0 ? EIO : errno);
+        if (n == 0) {
+            DatIoSetLastError("The file ends before its stated size");
+            return false;
+        }
+        if (n < 0)
+            return Failed();
         p += n;
         offset += static_cast<std::uint64_t>(n);
         count -= static_cast<std::size_t>(n);
@@ -230,15 +276,20 @@ bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const v
     if (fstat(file->fd, &st) != 0)
         return Failed();
     const std::string target = TargetPath(path);
-    if (!DatIoGoesOn())
+    if (!DatIoGoesOn() || !DatIoBackupUsable(target, backup, file->stamp))
         return false;
     DatIoTakeOver(file, path, backup, keep, tail, tailSize);
-    if (DatIoFaultAt(DatIoStep::CreateTemp))
+    int fd = -1;
+    const std::string temp =
+        DatIoMakeTemp(target, DatIoTemp::New, [&](const std::string& name, bool* taken) {
+            if (DatIoFaultAt(DatIoStep::CreateTemp))
+                return false;
+            fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            *taken = fd < 0 && errno == EEXIST;
+            return fd >= 0 || Failed();
+        });
+    if (temp.empty())
         return false;
-    const std::string temp = DatIoFreeTempPath(target, DatIoTemp::New);
-    int fd = temp.empty() ? -1 : open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return temp.empty() ? false : Failed();
     // Locked until it is in place, so that no other replace takes it for a
     // leftover.
     flock(fd, LOCK_EX | LOCK_NB);
@@ -247,10 +298,10 @@ bool DatIoReplace(DatIoFile* file, const char* path, std::uint64_t keep, const v
     ok = ok && !DatIoFaultAt(DatIoStep::WriteTail) && WriteAll(fd, tail, tailSize);
     // A cancel that comes before the flush spares waiting for the disk.
     ok = ok && DatIoGoesOn() && !DatIoFaultAt(DatIoStep::Flush) && (fsync(fd) == 0 || Failed());
-    ok = ok && !DatIoFaultAt(DatIoStep::KeepAttributes) && KeepIdentity(fd, st);
+    ok = ok && !DatIoFaultAt(DatIoStep::KeepAttributes) && KeepIdentity(file->fd, fd, st);
     const bool closed = close(fd) == 0 || Failed();
     ok = ok && !DatIoFaultAt(DatIoStep::CloseTemp) && closed && DatIoGoesOn();
-    ok = ok && DatIoPutInPlace(temp, target, backup);
+    ok = ok && DatIoPutInPlace(temp, target, backup, file->stamp);
     if (!ok)
         unlink(temp.c_str());
     if (held >= 0)
@@ -265,6 +316,7 @@ DatIoFileState DatIoStat(const std::string& path) {
         return state;
     state.exists = true;
     state.readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    state.special = !S_ISREG(st.st_mode);
     state.links = static_cast<unsigned long>(st.st_nlink);
     state.id = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
     return state;
@@ -278,25 +330,32 @@ std::string DatIoFullPath(const char* path) {
     return path;
 }
 
-// A copy where the file system has no hard links, or none more for this file.
-bool DatIoLinkOrCopy(const std::string& from, const std::string& to) {
+// A copy where the file system has no hard links, or none more for this file
+// (or where they are refused: fs.protected_hardlinks). The copy opens only a
+// regular file, and never waits to open it.
+bool DatIoLinkOrCopy(const std::string& from, const std::string& to, bool* taken) {
     const bool refused = DatIoFaultAt(DatIoStep::Link);
     if (!refused && link(from.c_str(), to.c_str()) == 0)
         return true;
+    *taken = !refused && errno == EEXIST;
     if (!refused && errno != EPERM && errno != EXDEV && errno != EMLINK && errno != ENOTSUP &&
         errno != EOPNOTSUPP)
         return Failed();
-    const int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open(from.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return Failed();
     struct stat st;
-    const bool ok = (fstat(fd, &st) == 0 || Failed()) &&
-                    CopyToNew(fd, static_cast<std::uint64_t>(st.st_size), to);
+    bool ok = fstat(fd, &st) == 0 || Failed();
+    if (ok && !S_ISREG(st.st_mode)) {
+        DatIoSetLastError("Not a regular file");
+        ok = false;
+    }
+    ok = ok && CopyToNew(fd, static_cast<std::uint64_t>(st.st_size), to, taken);
     close(fd);
     return ok;
 }
 
-bool DatIoRename(const std::string& from, const std::string& to) {
+bool DatIoRename(const std::string& from, const std::string& to, bool*) {
     if (rename(from.c_str(), to.c_str()) != 0)
         return Failed();
     SyncFolderOf(to);

@@ -2,6 +2,7 @@
 #include "dat/report.h"
 
 #include <cstdint>
+#include <string>
 
 DatOutcome ProcessDatFile(const char* path, RepairQuestion ask, void* context,
                           const DatRepairOptions& options, DatFacts* facts) {
@@ -19,6 +20,10 @@ DatOutcome ProcessDatFile(const char* path, RepairQuestion ask, void* context,
         AppendReport(kReportUnopened, text, 1);
         return DatOutcome::Unopened;
     }
+    if (f.unread) {
+        AppendReport(kReportUnread, text, 1);
+        return DatOutcome::Unread;
+    }
     if (result < 0) {
         AppendReport(kReportFooterDamaged, text, 1);
         return DatOutcome::FooterDamaged;
@@ -26,7 +31,19 @@ DatOutcome ProcessDatFile(const char* path, RepairQuestion ask, void* context,
     if (!ask || !ask(context, path))
         return DatOutcome::Declined;
     const bool replaced = RepairDatFile(path, options, &f);
+    if (f.changed) {
+        AppendReport(kReportChanged, text, 1);
+        return DatOutcome::Changed;
+    }
     if (options.dryRun) {
+        if (replaced && f.sizeChange) {
+            const std::int64_t change = *f.sizeChange;
+            const std::string count = std::to_string(change < 0 ? -change : change);
+            AppendReport(change < 0   ? kReportRemoves
+                         : change > 0 ? kReportAdds
+                                      : kReportKeepsSize,
+                         reinterpret_cast<std::uintptr_t>(count.c_str()), 1);
+        }
         AppendReport(replaced ? kReportWouldRepair : kReportRepairFailed, text, 1);
         return replaced ? DatOutcome::WouldRepair : DatOutcome::RepairFailed;
     }

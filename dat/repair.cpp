@@ -162,6 +162,7 @@ void Put32(unsigned char* p, std::uint32_t v) {
 // What a repair writes: the file keeps its first `keep` bytes and gets
 // `tail` after them.
 struct RepairPlan {
+    std::uint64_t size = 0; // the file's, before
     std::uint64_t keep = 0;
     std::vector<unsigned char> tail;
     std::uint32_t newPointer = 0;
@@ -178,6 +179,7 @@ bool PlanRepair(DatIoFile* file, RepairPlan* plan) {
     std::vector<unsigned char> last;
     if (!ReadDatFooter(file, &size, &footer, last) || size < kDatFooterSize + 1)
         return false;
+    plan->size = size;
 
     std::int64_t start = FindTrailerStart(file, size);
     if (start < 0)
@@ -220,6 +222,19 @@ bool PlanRepair(DatIoFile* file, RepairPlan* plan) {
     return true;
 }
 
+// Whether the open file is the one its verdict was given on: as it was
+// then, and its footer and region read again give the same numbers (a
+// change within the clock's tick shows there).
+bool StillAsJudged(DatIoFile* file, const DatFacts& facts) {
+    if (!facts.judged)
+        return true;
+    DatFacts again;
+    JudgeDatFile(file, again);
+    return DatIoStampOf(file) == *facts.judged && again.pointer == facts.pointer &&
+           again.fileChecksum == facts.fileChecksum &&
+           again.calculatedChecksum == facts.calculatedChecksum;
+}
+
 // Where a repair with these options keeps the original; empty for none.
 std::string BackupPathOf(const char* path, const DatRepairOptions& options) {
     return options.backupSuffix ? std::string(path) + "." + options.backupSuffix : std::string();
@@ -237,6 +252,10 @@ bool RepairDatFile(const char* path, const DatRepairOptions& options, DatFacts* 
     // what the repair would have written.
     if (!file)
         file = DatIoOpen(path, DatIoMode::Peek);
+    if (file && !StillAsJudged(file.get(), *facts)) {
+        facts->changed = true;
+        return false;
+    }
     RepairPlan plan;
     if (!file || !PlanRepair(file.get(), &plan)) {
         facts->error = refused.empty() ? DatIoLastError() : refused;
@@ -244,6 +263,8 @@ bool RepairDatFile(const char* path, const DatRepairOptions& options, DatFacts* 
     }
     facts->newPointer = plan.newPointer;
     facts->newChecksum = plan.newChecksum;
+    facts->sizeChange = static_cast<std::int64_t>(plan.keep + plan.tail.size()) -
+                        static_cast<std::int64_t>(plan.size);
     AppendReport(kReportNewPointer, plan.newPointer, 0);
     AppendReport(kReportNewChecksum, plan.newChecksum, 0);
     facts->error = refused;
@@ -256,6 +277,7 @@ bool RepairDatFile(const char* path, const DatRepairOptions& options, DatFacts* 
     if (!DatIoReplace(file.get(), path, plan.keep, plan.tail.data(), plan.tail.size(),
                       backup.empty() ? nullptr : backup.c_str())) {
         facts->error = DatIoLastError();
+        facts->changed = facts->error == kDatIoChanged;
         return false;
     }
     facts->backup = backup;

@@ -20,13 +20,24 @@ inline constexpr char kReportFooterDamaged[] =
 // A file that could not be opened (missing, no regular file, not ours to
 // read, busy): nothing of it was read.
 inline constexpr char kReportUnopened[] = "ERROR: File %s could not be opened\r\n";
+// A file that opened, but a read of it failed (a bad sector, say): no
+// verdict on its footer.
+inline constexpr char kReportUnread[] = "ERROR: File %s could not be read\r\n";
+// A file another program changed between its verdict and its repair, or
+// during the repair: nothing of the repair is kept.
+inline constexpr char kReportChanged[] =
+    "ERROR: File %s changed since it was checked; left as it is\r\n";
 inline constexpr char kReportRepaired[] = "File %s repaired successfully!\r\n";
 inline constexpr char kReportRepairFailed[] = "ERROR: File %s failed repair\r\n";
 // The program's report only: after any ERROR line above, the system's
 // word on why the file could not be opened, read or replaced.
 inline constexpr char kReportReason[] = "Reason: %s\r\n";
-// The verdict of a dry run whose repair would verify.
+// The verdict of a dry run whose repair would verify, and before it what
+// the repair costs (a decimal count of bytes, as text).
 inline constexpr char kReportWouldRepair[] = "File %s would be repaired\r\n";
+inline constexpr char kReportRemoves[] = "The repair removes %s bytes\r\n";
+inline constexpr char kReportAdds[] = "The repair adds %s bytes\r\n";
+inline constexpr char kReportKeepsSize[] = "The repair keeps the file's size\r\n";
 // First line of every report.
 inline constexpr char kReportBanner[] =
     "Website for Tidewatch: https://github.com/tidewatch/tidewatch . Email reports to "

@@ -32,25 +32,21 @@ bool ReadDatFooter(DatIoFile* file, std::uint64_t* size, DatFooter* footer,
     return true;
 }
 
-int VerifyDatFile(const char* path, DatFacts* facts) {
-    DatFacts ignored;
-    DatFacts& f = facts ? *facts : ignored;
-    AppendReport(kReportVerifying, reinterpret_cast<std::uintptr_t>(path), 1);
-    DatIoHandle file = DatIoOpen(path, DatIoMode::Read);
+int JudgeDatFile(DatIoFile* file, DatFacts& f) {
     std::uint64_t size = 0;
     DatFooter footer;
     // One read brings a small region with the footer; kept for the next file,
     // so that a folder's worth of files needs no allocation each.
     static thread_local std::vector<unsigned char> tail;
-    if (!file || !ReadDatFooter(file.get(), &size, &footer, tail, kRegionWithFooter)) {
+    // A read that fails names its reason; a footer without magic has none.
+    DatIoSetLastError("");
+    if (!ReadDatFooter(file, &size, &footer, tail, kRegionWithFooter)) {
         f.error = DatIoLastError();
-        f.unopened = !file;
+        f.unread = !f.error.empty();
         return -1;
     }
     f.pointer = footer.regionLength;
     f.fileChecksum = footer.storedChecksum;
-    AppendReport(kReportPointer, footer.regionLength, 0);
-    AppendReport(kReportFileChecksum, footer.storedChecksum, 0);
 
     // A region longer than the bytes in front of the footer cannot match:
     // only the bytes that exist are summed, and the result is 0 whatever
@@ -59,11 +55,32 @@ int VerifyDatFile(const char* path, DatFacts* facts) {
     const bool fits = footer.regionLength <= before;
     const std::size_t length = fits ? footer.regionLength : static_cast<std::size_t>(before);
     if (length + kDatFooterSize > tail.size() &&
-        !ReadDatFooter(file.get(), &size, &footer, tail, length + kDatFooterSize)) {
+        !ReadDatFooter(file, &size, &footer, tail, length + kDatFooterSize)) {
         f.error = DatIoLastError();
-        return 0;
+        f.unread = true;
+        return -1;
     }
     f.calculatedChecksum = DatChecksum(tail.data() + tail.size() - kDatFooterSize - length, length);
-    AppendReport(kReportCalculatedChecksum, *f.calculatedChecksum, 0);
     return fits && f.calculatedChecksum == footer.storedChecksum ? 1 : 0;
+}
+
+int VerifyDatFile(const char* path, DatFacts* facts) {
+    DatFacts ignored;
+    DatFacts& f = facts ? *facts : ignored;
+    AppendReport(kReportVerifying, reinterpret_cast<std::uintptr_t>(path), 1);
+    DatIoHandle file = DatIoOpen(path, DatIoMode::Read);
+    if (!file) {
+        f.error = DatIoLastError();
+        f.unopened = true;
+        return -1;
+    }
+    f.judged = DatIoStampOf(file.get());
+    const int result = JudgeDatFile(file.get(), f);
+    if (f.pointer) {
+        AppendReport(kReportPointer, *f.pointer, 0);
+        AppendReport(kReportFileChecksum, *f.fileChecksum, 0);
+    }
+    if (f.calculatedChecksum)
+        AppendReport(kReportCalculatedChecksum, *f.calculatedChecksum, 0);
+    return result;
 }

@@ -52,9 +52,7 @@ namespace {
 void ProcessSelectedFile(const char* path, RepairQuestion ask, void* context) {
     DatFacts facts;
     const DatOutcome outcome = ProcessDatFile(path, ask, context, {}, &facts);
-    if ((outcome == DatOutcome::FooterDamaged || outcome == DatOutcome::Unopened ||
-         outcome == DatOutcome::RepairFailed) &&
-        !facts.error.empty())
+    if (outcome != DatOutcome::Ok && outcome != DatOutcome::Repaired && !facts.error.empty())
         AppendReport(kReportReason, reinterpret_cast<std::uintptr_t>(facts.error.c_str()), 1);
 }
 

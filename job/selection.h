@@ -37,7 +37,7 @@ using BeforeFile = bool (*)(void* context);
 // file processed in order by ProcessDatFile. isSingle is 1 when the list holds
 // one full path. A joined path that does not fit gets kReportPathTooLong and
 // the next name follows. ask decides each repair (see ProcessDatFile). A
-// file's damaged footer or failed repair is followed by kReportReason when
-// the system gave one.
+// file's error line (not opened, not read, damaged footer, failed or changed
+// repair) is followed by kReportReason when the system gave one.
 void WriteRepairReport(const char* list, int isSingle, RepairQuestion ask, void* context,
                        BeforeFile beforeFile = nullptr);

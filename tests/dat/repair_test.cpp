@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <map>
 #include <random>
@@ -16,8 +17,10 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <climits>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -177,23 +180,32 @@ TEST_F(Repair, LargeFilesAcrossReadPieces) {
 }
 
 // A file and its older backup. Each step failing in turn leaves both as
-// they were and nothing else. Refused hard links give backups made by copying.
+// they were and nothing else, also where hard links are refused and
+// backups are made by copying.
 int g_failAt;
+bool g_noLinks;
 
 TEST_F(Repair, FailingAnyStepLeavesEverythingAsItWas) {
-    for (int step = 0; step <= int(DatIoStep::Count); ++step) {
-        const std::string path = Write("step.dat", JunkFile());
-        Write("step.dat.bak", DamagedSong());
-        const bool done = step == int(DatIoStep::Link) || step == int(DatIoStep::Count) ||
-                          step == int(DatIoStep::KeepAccess) || step == int(DatIoStep::CleanUp);
-        g_failAt = step;
-        SetDatIoFaultHook([](void*, DatIoStep s) { return int(s) == g_failAt; }, nullptr);
-        EXPECT_EQ(done, RepairDatFile(path.c_str(), kWithBackup)) << step;
-        SetDatIoFaultHook(nullptr, nullptr);
-        EXPECT_EQ(done ? FixedPointFile() : JunkFile(), Read(path)) << step;
-        EXPECT_EQ(done ? JunkFile() : DamagedSong(), Read(path + ".bak")) << step;
-        EXPECT_EQ(Lines{}, Others()) << step;
-    }
+    for (bool noLinks : {false, true})
+        for (int step = 0; step <= int(DatIoStep::Count); ++step) {
+            const std::string path = Write("step.dat", JunkFile());
+            Write("step.dat.bak", DamagedSong());
+            const bool done = step == int(DatIoStep::Link) || step == int(DatIoStep::Count) ||
+                              step == int(DatIoStep::KeepAccess) || step == int(DatIoStep::CleanUp);
+            g_failAt = step;
+            g_noLinks = noLinks;
+            SetDatIoFaultHook(
+                [](void*, DatIoStep s) {
+                    return int(s) == g_failAt || (s == DatIoStep::Link && g_noLinks);
+                },
+                nullptr);
+            const std::string at = std::to_string(step) + (noLinks ? " without links" : "");
+            EXPECT_EQ(done, RepairDatFile(path.c_str(), kWithBackup)) << at;
+            SetDatIoFaultHook(nullptr, nullptr);
+            EXPECT_EQ(done ? FixedPointFile() : JunkFile(), Read(path)) << at;
+            EXPECT_EQ(done ? JunkFile() : DamagedSong(), Read(path + ".bak")) << at;
+            EXPECT_EQ(Lines{}, Others()) << at;
+        }
 }
 
 #ifndef _WIN32
@@ -278,7 +290,7 @@ TEST_F(Repair, FilesSharingATemporaryNameRepairAtOnce) {
 
 // Two repairs of one file at once, both answered Yes after both have found
 // it damaged, end with one repaired file and its backup: the second waits
-// for the first and then finds the file repaired.
+// for the first, then finds the file changed since its verdict and leaves it.
 std::mutex g_askMutex;
 std::condition_variable g_asked;
 int g_askCount;
@@ -301,43 +313,108 @@ TEST_F(Repair, TwoRepairsOfOneFileAtOnce) {
         });
     for (std::thread& repair : repairs)
         repair.join();
-    EXPECT_EQ(DatOutcome::Repaired, outcomes[0]);
-    EXPECT_EQ(DatOutcome::Repaired, outcomes[1]);
+    EXPECT_EQ(1, std::count(outcomes, outcomes + 2, DatOutcome::Repaired))
+        << int(outcomes[0]) << " " << int(outcomes[1]);
+    EXPECT_EQ(1, std::count(outcomes, outcomes + 2, DatOutcome::Changed));
     EXPECT_EQ(FixedPointFile(), Read(path));
     EXPECT_EQ(JunkFile(), Read(path + ".bak"));
     EXPECT_EQ(Lines{"twice.dat.bak"}, Others());
 }
 
-// A cancel abandons a copy at its next chunk: the replace fails, its
-// temporary file is gone, the file is as it was, and no replace starts
-// after it. A replace that has reached its final renames finishes them.
+#ifdef _WIN32
+// Windows lets go of the file just before its renames, so another repair
+// may take it there. Its take-over leaves our new file alone (we wait for
+// it to let go, then rename); should it put its own repaired file in place
+// first, ours is left, the backup that holds the original kept.
+std::string g_racedPath;
+bool g_wholeRepair;
+DatOutcome g_racer;
+std::promise<void> g_tookOver;
+
+void TakeOverAndHoldAWhile() {
+    DatIoHandle held = DatIoOpen(g_racedPath.c_str(), DatIoMode::Write);
+    const Bytes repaired = FixedPointFile();
+    const std::size_t keep = repaired.size() - 45; // the value 1, the text, the footer
+    DatIoTakeOver(held.get(), g_racedPath.c_str(), (g_racedPath + ".bak").c_str(), keep,
+                  repaired.data() + keep, repaired.size() - keep);
+    g_tookOver.set_value();
+    Sleep(200); // held as a virus scanner holds a file it looks at
+}
+
+TEST_F(Repair, AnotherRepairInTheRenameWindow) {
+    for (bool whole : {false, true}) {
+        g_racedPath = Write("raced.dat", JunkFile());
+        g_wholeRepair = whole;
+        g_tookOver = {};
+        SetDatIoFaultHook(
+            [](void*, DatIoStep step) {
+                if (step == DatIoStep::Replace && g_wholeRepair)
+                    std::thread([] {
+                        g_racer = ProcessDatFile(
+                            g_racedPath.c_str(), [](void*, const char*) { return true; }, nullptr,
+                            kWithBackup);
+                    }).join();
+                if (step == DatIoStep::Replace && !g_wholeRepair) {
+                    std::thread(TakeOverAndHoldAWhile).detach();
+                    g_tookOver.get_future().wait();
+                }
+                return false;
+            },
+            nullptr);
+        const DatOutcome first = ProcessDatFile(
+            g_racedPath.c_str(), [](void*, const char*) { return true; }, nullptr, kWithBackup);
+        SetDatIoFaultHook(nullptr, nullptr);
+        EXPECT_EQ(whole ? DatOutcome::Changed : DatOutcome::Repaired, first) << whole;
+        EXPECT_TRUE(!whole || g_racer == DatOutcome::Repaired);
+        EXPECT_EQ(FixedPointFile(), Read(g_racedPath)) << whole;
+        EXPECT_EQ(JunkFile(), Read(g_racedPath + ".bak")) << whole;
+        EXPECT_EQ(Lines{"raced.dat.bak"}, Others()) << whole;
+        std::filesystem::remove(g_racedPath + ".bak");
+    }
+}
+#endif
+
+// A cancel abandons a copy at its next chunk, also the backup's copy where
+// links are refused: the replace fails at once, its temporary files are
+// gone, the file and the older backup are as they were, and no replace
+// starts after it. A replace that has reached its final renames finishes.
 DatIoStep g_cancelAt;
 int g_chunks;
+bool g_cancelled, g_linksRefused, g_goneOn;
 
 TEST_F(Repair, ACancelAbandonsTheCopyButNotTheRenames) {
     const Bytes front(9 << 20, 0x90); // more than one chunk of any copy
     const Bytes large = Concat({front, JunkFile()});
-    for (DatIoStep at : {DatIoStep::CopyKept, DatIoStep::Replace}) {
+    for (DatIoStep at : {DatIoStep::CopyKept, DatIoStep::Backup, DatIoStep::Replace}) {
         const bool renaming = at == DatIoStep::Replace;
         const std::string path = Write("big.dat", large);
+        Write("big.dat.bak", DamagedSong());
         g_cancelAt = at;
         g_chunks = 0;
+        g_cancelled = g_goneOn = false;
+        g_linksRefused = at == DatIoStep::Backup;
         SetDatIoFaultHook(
             [](void*, DatIoStep step) {
-                if (step == g_cancelAt && (step != DatIoStep::CopyKept || ++g_chunks == 2))
+                g_goneOn = g_goneOn || (g_cancelled && step != DatIoStep::CleanUp);
+                if (step == DatIoStep::Backup && g_cancelAt == DatIoStep::Backup)
+                    g_cancelAt = DatIoStep::CopyKept, g_chunks = 1; // the backup's first chunk
+                if (step == g_cancelAt && (step != DatIoStep::CopyKept || ++g_chunks == 2)) {
                     DatIoCancelReplaces();
-                return false;
+                    g_cancelled = true;
+                }
+                return step == DatIoStep::Link && g_linksRefused;
             },
             nullptr);
-        EXPECT_EQ(renaming, RepairDatFile(path.c_str(), kWithBackup));
+        EXPECT_EQ(renaming, RepairDatFile(path.c_str(), kWithBackup)) << int(at);
         SetDatIoFaultHook(nullptr, nullptr);
+        EXPECT_TRUE(renaming || !g_goneOn) << int(at) << ": a step after the cancel";
         EXPECT_TRUE(DatIoHoldReplaces(0)) << "none is running";
         Write("other.dat", JunkFile());
         EXPECT_FALSE(RepairDatFile(PathOf("other.dat").c_str())) << "none starts";
         DatIoAllowReplaces();
-        EXPECT_EQ(renaming ? Concat({front, FixedPointFile()}) : large, Read(path));
-        EXPECT_EQ(renaming ? Lines{"big.dat.bak"} : Lines{}, Others());
-        std::filesystem::remove(path + ".bak");
+        EXPECT_EQ(renaming ? Concat({front, FixedPointFile()}) : large, Read(path)) << int(at);
+        EXPECT_EQ(renaming ? large : DamagedSong(), Read(path + ".bak")) << int(at);
+        EXPECT_EQ(Lines{}, Others()) << int(at);
     }
 }
 
@@ -369,6 +446,207 @@ TEST_F(Repair, AThreadsOwnCancelStopsItsCopyAlone) {
     EXPECT_EQ(FixedPointFile(), Read(g_otherPath));
     EXPECT_FALSE(DatIoReplacesCancelled());
     EXPECT_EQ(Lines{}, Others());
+}
+
+// Another program changes the file while the repair question is open: the
+// repair acts on nothing but the file it judged, and says so.
+struct Meanwhile {
+    const char* how;
+    Bytes content;
+    bool renamedOver; // else rewritten in place
+};
+
+bool ChangeItAndSayYes(void* context, const char* path) {
+    const Meanwhile& m = *static_cast<const Meanwhile*>(context);
+    const std::string to = m.renamedOver ? std::string(path) + ".new" : path;
+    std::ofstream(to, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(m.content.data()), std::streamsize(m.content.size()));
+    if (m.renamedOver)
+        std::filesystem::rename(to, path);
+    return true;
+}
+
+TEST_F(Repair, AVerdictThatNoLongerHoldsRepairsNothing) {
+    Bytes otherText = JunkFile();
+    otherText[otherText.size() - 20] ^= 1; // in the region, the same size
+    const Meanwhile cases[] = {{"an intact file renamed over it", FixedPointFile(), true},
+                               {"rewritten intact in place", FixedPointFile(), false},
+                               {"its region rewritten, the size kept", otherText, false}};
+    for (const Meanwhile& m : cases) {
+        const std::string path = Write("judged.dat", JunkFile());
+        capture_.Clear();
+        EXPECT_EQ(DatOutcome::Changed, ProcessDatFile(path.c_str(), ChangeItAndSayYes,
+                                                      const_cast<Meanwhile*>(&m), kWithBackup))
+            << m.how;
+        EXPECT_EQ(m.content, Read(path)) << m.how;
+        EXPECT_EQ("ERROR: File " + path + " changed since it was checked; left as it is\r\n",
+                  capture_.lines.back())
+            << m.how;
+        EXPECT_EQ(5u, capture_.lines.size()) << m.how << ": no repair lines";
+        EXPECT_EQ(Lines{}, Others()) << m.how;
+    }
+}
+
+// Another program writes the file during its repair (POSIX locks are only
+// advice; Windows lets go of the file just before the renames): the repair
+// is abandoned, the file left as that program left it, the older backup as
+// it was. Until then no reader shares the file with the repair.
+DatIoStep g_writeAt;
+std::string g_writePath;
+bool g_readBeside;
+
+bool ReadableBeside(const std::string& path) {
+#ifdef _WIN32
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+    return h != INVALID_HANDLE_VALUE;
+#else
+    return OtherHolder(path, false, true).Holding();
+#endif
+}
+
+TEST_F(Repair, AWriterDuringTheRepairAbandonsIt) {
+    const DatIoStep steps[] = {
+#ifndef _WIN32
+        DatIoStep::CopyKept,
+#endif
+        DatIoStep::RenameBackup, DatIoStep::Replace};
+    for (DatIoStep step : steps) {
+        g_writePath = Write("written.dat", JunkFile());
+        Write("written.dat.bak", DamagedSong());
+        g_writeAt = step;
+        g_readBeside = false;
+        SetDatIoFaultHook(
+            [](void*, DatIoStep s) {
+                if (s == DatIoStep::WriteTail)
+                    g_readBeside = ReadableBeside(g_writePath);
+                if (s == g_writeAt) {
+                    std::ofstream(g_writePath, std::ios::binary | std::ios::app) << "more";
+                    g_writeAt = DatIoStep::Count;
+                }
+                return false;
+            },
+            nullptr);
+        capture_.Clear();
+        DatFacts facts;
+        EXPECT_EQ(DatOutcome::Changed,
+                  ProcessDatFile(
+                      g_writePath.c_str(), [](void*, const char*) { return true; }, nullptr,
+                      kWithBackup, &facts))
+            << int(step);
+        SetDatIoFaultHook(nullptr, nullptr);
+        EXPECT_EQ(kDatIoChanged, facts.error);
+        EXPECT_EQ(Concat({JunkFile(), ToBytes("more")}), Read(g_writePath)) << int(step);
+        EXPECT_EQ(DamagedSong(), Read(g_writePath + ".bak")) << int(step);
+        EXPECT_EQ(Lines{}, Others()) << int(step);
+        EXPECT_FALSE(g_readBeside) << "a reader beside the repair";
+    }
+}
+
+// Another program takes a name of ours between our look and our create:
+// the next name is used, and that program's file is left alone.
+DatIoStep g_takeAt;
+std::string g_takenName;
+
+TEST_F(Repair, ANameTakenBetweenLookAndCreateIsPassedBy) {
+    for (DatIoStep step : {DatIoStep::CreateTemp, DatIoStep::Backup}) {
+        const std::string path = Write("taken.dat", JunkFile());
+        const std::string backup = path + ".bak";
+        g_takenName = step == DatIoStep::CreateTemp
+                          ? DatIoTempPath(DatIoTargetPath(path.c_str()), DatIoTemp::New)
+                          : DatIoTempPath(DatIoFullPath(backup.c_str()), DatIoTemp::Original);
+        g_takeAt = step;
+        SetDatIoFaultHook(
+            [](void*, DatIoStep s) {
+                if (s == g_takeAt && !std::filesystem::exists(g_takenName))
+                    std::ofstream(g_takenName) << "theirs";
+                return false;
+            },
+            nullptr);
+        EXPECT_TRUE(RepairDatFile(path.c_str(), kWithBackup)) << int(step);
+        SetDatIoFaultHook(nullptr, nullptr);
+        EXPECT_EQ(FixedPointFile(), Read(path)) << int(step);
+        EXPECT_EQ(JunkFile(), Read(backup)) << int(step);
+        EXPECT_EQ(ToBytes("theirs"), Read(g_takenName)) << int(step);
+        std::filesystem::remove(g_takenName);
+        std::filesystem::remove(backup);
+    }
+}
+
+// A backup path that cannot take the original is refused before anything
+// is done: one that leads to the file itself (through a link either way),
+// and an older backup that is no regular file (never opened, so a FIFO
+// cannot stall the repair).
+TEST_F(Repair, ABackupThatCannotTakeTheOriginalIsRefused) {
+    namespace fs = std::filesystem;
+    const struct {
+        const char* how;
+        const char* reason;
+    } cases[] = {
+        {"a folder", "Not a regular file"},
+#ifndef _WIN32
+        {"a FIFO", "Not a regular file"},
+        {"the file's link target", "leads to the file itself"},
+        {"a link to the file", "leads to the file itself"},
+#endif
+    };
+    for (const auto& c : cases) {
+        const std::string how = c.how;
+        const std::string file = PathOf("b.dat"), backup = file + ".bak";
+        fs::remove_all(file);
+        fs::remove_all(backup);
+        std::string repaired = file, holder = file;
+        if (how == "a folder") {
+            fs::create_directory(backup);
+        } else if (how == "the file's link target") {
+            holder = backup; // b.dat -> b.dat.bak
+            fs::create_symlink(backup, file);
+        } else if (how == "a link to the file") {
+            fs::create_symlink(file, backup);
+        }
+#ifndef _WIN32
+        if (how == "a FIFO")
+            ASSERT_EQ(0, mkfifo(backup.c_str(), 0600));
+#endif
+        std::ofstream(holder, std::ios::binary)
+            .write(reinterpret_cast<const char*>(JunkFile().data()), JunkFile().size());
+        DatFacts facts;
+        EXPECT_FALSE(RepairDatFile(repaired.c_str(), kWithBackup, &facts)) << how;
+        EXPECT_NE(std::string::npos, facts.error.find(c.reason)) << how << ": " << facts.error;
+        EXPECT_EQ(JunkFile(), Read(holder)) << how;
+        EXPECT_EQ(fs::is_directory(backup) || fs::is_fifo(backup) || fs::is_symlink(backup),
+                  how != "the file's link target")
+            << how;
+        EXPECT_EQ((Lines{"b.dat", "b.dat.bak"}), Others()) << how;
+    }
+}
+
+// A folder whose path leaves a short name only a few characters: our names
+// beside it shrink to fit, and the repair succeeds.
+TEST_F(Repair, NearThePathLimitOurNamesShrink) {
+#ifdef _WIN32
+    std::string deep = "C:\\tw-deep";
+    const std::size_t limit = MAX_PATH - 1;
+#else
+    std::string deep = folder_;
+    const std::size_t limit = PATH_MAX - 1;
+#endif
+    const char separator = deep[deep.find_first_of("/\\")];
+    while (deep.size() + 3 < limit)
+        deep += separator + std::string(std::min<std::size_t>(200, limit - deep.size() - 4), 'd');
+    std::filesystem::create_directories(deep);
+    const std::string path = deep + separator + "a";
+    ASSERT_EQ(limit - 1, path.size());
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(JunkFile().data()), JunkFile().size());
+    EXPECT_TRUE(RepairDatFile(path.c_str())) << DatIoLastError();
+    EXPECT_EQ(FixedPointFile(), Read(path));
+#ifdef _WIN32
+    std::filesystem::remove_all("C:\\tw-deep");
+#endif
 }
 
 // Our files beside a file never share a name with each other or the file, in
@@ -465,15 +743,34 @@ TEST_F(Repair, KeepsAttributesAccessAndCreationTime) {
 
 #else
 
-TEST_F(Repair, KeepsPermissionBitsAndSymbolicLinks) {
+std::string AttributeOf(const std::string& path, const char* name) {
+    char value[256];
+    const ssize_t n = getxattr(path.c_str(), name, value, sizeof value);
+    return n < 0 ? std::string() : std::string(value, static_cast<std::size_t>(n));
+}
+
+// Mode, extended attributes (a note of another program, an access control
+// list that grants user 65534 reading), and a link stays a link.
+TEST_F(Repair, KeepsModeExtendedAttributesAndSymbolicLinks) {
     const std::string path = Write("mode.dat", JunkFile());
-    ASSERT_EQ(0, chmod(path.c_str(), 0640));
+    const Bytes acl = Concat({Le32(2),                          // version
+                              Le16(0x01), Le16(6), Le32(~0u),   // owner rw
+                              Le16(0x02), Le16(4), Le32(65534), // user 65534 r
+                              Le16(0x04), Le16(4), Le32(~0u),   // group r
+                              Le16(0x10), Le16(4), Le32(~0u),   // mask r
+                              Le16(0x20), Le16(0), Le32(~0u)}); // others none
+    if (setxattr(path.c_str(), "user.note", "kept", 4, 0) != 0 ||
+        setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0)
+        GTEST_SKIP() << "this file system takes no extended attributes";
+    const std::string aclBefore = AttributeOf(path, "system.posix_acl_access");
     const std::string link = PathOf("link.dat");
     ASSERT_EQ(0, symlink(path.c_str(), link.c_str()));
     RepairDatFile(link.c_str());
     struct stat st, lst;
     ASSERT_EQ(0, stat(path.c_str(), &st));
-    EXPECT_EQ(0640u, st.st_mode & 07777);
+    EXPECT_EQ(0640u, st.st_mode & 07777) << "the mask gives the group bits";
+    EXPECT_EQ("kept", AttributeOf(path, "user.note"));
+    EXPECT_EQ(aclBefore, AttributeOf(path, "system.posix_acl_access"));
     ASSERT_EQ(0, lstat(link.c_str(), &lst));
     EXPECT_TRUE(S_ISLNK(lst.st_mode)) << "the link is still a link";
     EXPECT_EQ(FixedPointFile(), Read(path));

@@ -123,6 +123,25 @@ TEST_F(Verify, ResultAndLinesForEachKindOfFile) {
     EXPECT_EQ(kDatIoBusy, DatIoLastError());
 }
 
+// A file that opens but whose read fails (here one whose stated size is
+// more than it holds, as a bad sector fails a read) gets no verdict.
+TEST_F(Verify, AFileThatCannotBeReadGetsNoVerdict) {
+#ifdef _WIN32
+    const std::string path = "Z:\\sys\\kernel\\mm\\transparent_hugepage\\enabled";
+#else
+    const std::string path = "/sys/kernel/mm/transparent_hugepage/enabled";
+#endif
+    if (!DatIoOpen(path.c_str(), DatIoMode::Read))
+        GTEST_SKIP() << path << " cannot be opened here";
+    capture_.Clear();
+    DatFacts facts;
+    EXPECT_EQ(DatOutcome::Unread, ProcessDatFile(path.c_str(), nullptr, nullptr, {}, &facts));
+    EXPECT_EQ(
+        (Lines{"Verifying " + path + "...\r\n", "ERROR: File " + path + " could not be read\r\n"}),
+        capture_.lines);
+    EXPECT_FALSE(facts.error.empty());
+}
+
 TEST(AppendReport, ControlCharactersAreShownEscaped) {
     EXPECT_EQ(
         "Verifying a\\033[31m\\nb\\tc\\177\\001\\r\xc3\xa9...\r\n",
