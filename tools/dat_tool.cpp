@@ -129,11 +129,20 @@ bool AskOnTerminal(void* context, const char* path) {
 
 // What became of a file, as the summary counts it (in this order) and JSON
 // names it.
-enum Status { kOk, kRepaired, kDamaged, kRepairable, kUnrepairable, kUnreadable, kStatusCount };
-const char* const kStatusNames[kStatusCount] = {"ok",         "repaired",     "damaged",
-                                                "repairable", "unrepairable", "unreadable"};
+enum Status {
+    kOk,
+    kRepaired,
+    kDamaged,
+    kRepairable,
+    kUnrepairable,
+    kChanged,
+    kUnreadable,
+    kStatusCount
+};
+const char* const kStatusNames[kStatusCount] = {
+    "ok", "repaired", "damaged", "repairable", "unrepairable", "changed", "unreadable"};
 
-Status StatusOf(DatOutcome outcome, const DatFacts& facts) {
+Status StatusOf(DatOutcome outcome) {
     switch (outcome) {
     case DatOutcome::Ok:
         return kOk;
@@ -144,11 +153,13 @@ Status StatusOf(DatOutcome outcome, const DatFacts& facts) {
     case DatOutcome::WouldRepair:
         return kRepairable;
     case DatOutcome::FooterDamaged:
-        return facts.error.empty() ? kUnrepairable : kUnreadable;
-    case DatOutcome::Unopened:
-        return kUnreadable;
     case DatOutcome::RepairFailed:
         break;
+    case DatOutcome::Unopened:
+    case DatOutcome::Unread:
+        return kUnreadable;
+    case DatOutcome::Changed:
+        return kChanged;
     }
     return kUnrepairable;
 }
@@ -165,6 +176,8 @@ void WriteJson(const Run& run, const std::string& path, const char* status, cons
     for (const auto& n : numbers)
         if (n.second)
             line[n.first] = *n.second;
+    if (f.sizeChange)
+        line["size_change"] = *f.sizeChange;
     if (!f.backup.empty())
         line["backup"] = run.s.toUtf8 ? run.s.toUtf8(f.backup) : f.backup;
     if (!f.error.empty())
@@ -206,8 +219,10 @@ std::size_t FindDatFiles(const DatToolStreams& s, const std::string& folder,
     return unreadable;
 }
 
+// The message repeats what the user typed: shown escaped, as names are.
 int UsageError(const DatToolStreams& s, const std::string& message) {
-    s.err << "tidewatch-dat: " << message << "\n" << kUsage << "Try 'tidewatch-dat --help'.\n";
+    s.err << "tidewatch-dat: " << ShownText(message) << "\n"
+          << kUsage << "Try 'tidewatch-dat --help'.\n";
     return 2;
 }
 
@@ -311,7 +326,7 @@ int RunDatTool(int argc, const char* const* argv, const DatToolStreams& streams)
         DatFacts facts;
         const DatOutcome outcome = ProcessDatFile(
             path.c_str(), command == "repair" ? AskOnTerminal : nullptr, &run, run.options, &facts);
-        const Status status = StatusOf(outcome, facts);
+        const Status status = StatusOf(outcome);
         ++counts[status];
         allOk = allOk && (outcome == DatOutcome::Ok || outcome == DatOutcome::Repaired);
         if (outcome != DatOutcome::Ok)

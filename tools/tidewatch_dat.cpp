@@ -129,14 +129,15 @@ volatile std::sig_atomic_t g_signal = 0;
 
 // SIGINT, SIGTERM, SIGHUP: the copy in progress is abandoned (a replace in
 // its final renames finishes them) and the program then ends by the signal;
-// with no replace in progress it ends at once.
+// with no replace in progress it ends at once, and so it does at a second
+// signal, whatever it waits for (the next repair takes over what is left).
 void OnSignal(int signal) {
-    g_signal = signal;
-    DatIoCancelReplaces();
-    if (!DatIoReplaceInProgress()) {
+    if (g_signal != 0 || !DatIoReplaceInProgress()) {
         std::signal(signal, SIG_DFL);
         std::raise(signal);
     }
+    g_signal = signal;
+    DatIoCancelReplaces();
 }
 
 } // namespace

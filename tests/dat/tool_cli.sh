@@ -46,9 +46,14 @@ run repair --yes ro.dat $junk > out.txt 2> err.txt; rc=$?
 said "tidewatch-dat: ro.dat: $denied" || fail "reason for a read-only file: $(cat err.txt)"
 cmp -s $junk good.dat || fail "the writable file was not repaired"
 
-# Lost output is no success; a closed standard output takes no file's place.
+# Lost output is no success; a closed standard output or error takes no
+# file's place.
 run verify --json good.dat > /dev/full 2> err.txt; rc=$?
 [ $rc = 1 ] && grep -q 'write error on standard output' err.txt || fail "output to a full disk: exit $rc"
+cp ro.dat c1.dat && cp ro.dat c2.dat && chmod u+w c1.dat c2.dat
+run repair --yes c1.dat c2.dat > /dev/null 2>&-; rc=$?
+[ $rc = 0 ] && cmp -s c1.dat good.dat && cmp -s c2.dat good.dat ||
+  fail "repair with standard error closed: exit $rc"
 if [ "$mode" = native ]; then
   cp ro.dat closed.dat && chmod u+w closed.dat
   run repair --yes --backup closed.dat >&- 2> err.txt; rc=$?

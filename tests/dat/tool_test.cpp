@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #ifdef _WIN32
@@ -60,6 +61,28 @@ TEST_F(Tool, UsageErrorsExitWithTwoAndTouchNothing) {
     EXPECT_EQ(DamagedSong(), Read(f));
     EXPECT_EQ(1, Run({"repair", "--yes", "--", "--no"})) << "a file after --";
     EXPECT_EQ("Verifying --no...", LinesOf(out_).at(0));
+    // What the user typed is shown escaped, as names are.
+    EXPECT_EQ(2, Run({"verify", "-\x1b[31mx.dat"}));
+    EXPECT_EQ(0u, err_.str().find("tidewatch-dat: unknown option '-\\033[31mx.dat' for verify\n"))
+        << err_.str();
+}
+
+// One file alone: its exit status says whether it ends verified ok.
+TEST_F(Tool, EachFileAloneGivesItsStatus) {
+    Bytes noMagic = GoodSong();
+    noMagic[noMagic.size() - 10] = 'X';
+    const struct {
+        const char* name;
+        Bytes file;
+        int status;
+    } cases[] = {{"good.dat", GoodSong(), 0},
+                 {"bad.dat", DamagedSong(), 1},
+                 {"nomagic.dat", noMagic, 1},
+                 {"missing.dat", {}, 1}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c.status,
+                  Run({"verify", c.file.empty() ? PathOf(c.name) : Write(c.name, c.file)}))
+            << c.name;
 }
 
 // Folders are searched for .dat files in any letter case, in sorted order;
@@ -101,7 +124,8 @@ TEST_F(Tool, DryRunAndBackups) {
     EXPECT_EQ(1, Run({"repair", "-n", dry, fixed}));
     EXPECT_EQ(JunkFile(), Read(dry));
     Lines dryLines = LinesOf(out_);
-    EXPECT_EQ("File " + dry + " would be repaired", dryLines.at(6));
+    EXPECT_EQ("The repair removes 37 bytes", dryLines.at(6));
+    EXPECT_EQ("File " + dry + " would be repaired", dryLines.at(7));
     EXPECT_EQ(0, Run({"repair", "--yes", "--backup", wet}));
     const Lines wetLines = LinesOf(out_);
     EXPECT_EQ(Lines(dryLines.begin() + 4, dryLines.begin() + 6),
@@ -133,6 +157,7 @@ TEST_F(Tool, AnyNameAndLeftovers) {
     std::filesystem::create_directory(folder_);
 #endif
     Write("~other", Bytes(5, 'x'));
+    const Bytes longer = Concat({JunkFile(), ToBytes("theirs")}); // begins like the file
     for (const std::string& name :
          {std::string("a"), std::string("ab"), std::string("~"), std::string(246, 'a') + ".dat"}) {
         const std::string path = Write(name, JunkFile());
@@ -140,11 +165,11 @@ TEST_F(Tool, AnyNameAndLeftovers) {
         const std::string users = DatIoTempPath(path, DatIoTemp::New, 1);
         const Bytes junk = JunkFile();
         Write(leftover.substr(folder_.size() + 1), Bytes(junk.begin(), junk.end() - 99));
-        Write(users.substr(folder_.size() + 1), Bytes(5, 'x'));
+        Write(users.substr(folder_.size() + 1), longer);
         EXPECT_EQ(0, Run({"repair", "--yes", name.size() < 3 ? "--backup" : "--", path})) << name;
         EXPECT_EQ(FixedPointFile(), Read(path)) << name;
         EXPECT_FALSE(std::filesystem::exists(leftover)) << name;
-        EXPECT_EQ(Bytes(5, 'x'), Read(users)) << name;
+        EXPECT_EQ(longer, Read(users)) << name;
     }
     EXPECT_EQ(Bytes(5, 'x'), Read(PathOf("~other")));
     EXPECT_EQ((Lines{"a.bak", "ab.bak", "~.bak"}), Others());
@@ -191,6 +216,8 @@ TEST_F(Tool, DroppedFilesAllExist) {
     EXPECT_FALSE(AreDroppedFiles(4, args)) << "a name that does not exist";
 }
 
+std::string g_changing;
+
 TEST_F(Tool, JsonOneValidObjectPerFile) {
     Bytes noMagic = GoodSong();
     noMagic[noMagic.size() - 10] = 'X';
@@ -208,10 +235,16 @@ TEST_F(Tool, JsonOneValidObjectPerFile) {
     } cases[] = {
         {"good.dat", GoodSong(), ok},
         {"nomagic.dat", noMagic, R"({"status":"unrepairable"})"},
+        // Another program writes it while it is repaired.
+        {"changing.dat", JunkFile(),
+         R"({"status":"changed","pointer":39,"file_checksum":)" + junk +
+             R"(,"calculated_checksum":)" + junkSum + R"(,"new_pointer":39,"new_checksum":)" +
+             junk + R"(,"size_change":-37,"error":"<x>"})"},
         {mixed, JunkFile(),
          R"({"status":"repaired","pointer":39,"file_checksum":)" + junk +
              R"(,"calculated_checksum":)" + junkSum + R"(,"new_pointer":39,"new_checksum":)" +
-             junk + R"(,"backup":)" + nlohmann::json(Marked(PathOf(mixed + ".bak"))).dump() + "}"},
+             junk + R"(,"size_change":-37,"backup":)" +
+             nlohmann::json(Marked(PathOf(mixed + ".bak"))).dump() + "}"},
         {"missing.dat", {}, R"({"status":"unreadable","error":"<x>"})"},
 #ifndef _WIN32
         {"q\"uo\\te\n\xff.dat", GoodSong(), ok},
@@ -223,10 +256,21 @@ TEST_F(Tool, JsonOneValidObjectPerFile) {
     std::vector<std::string> args = {"repair", "--yes", "--backup", "--json"};
     for (const auto& c : cases)
         args.push_back(c.file.empty() ? PathOf(c.name) : Write(c.name, c.file));
+    g_changing = PathOf("changing.dat");
+    SetDatIoFaultHook( // the first replace is that of changing.dat
+        [](void*, DatIoStep step) {
+            if (step == DatIoStep::Replace && !g_changing.empty()) {
+                std::ofstream(g_changing, std::ios::app) << "more";
+                g_changing.clear();
+            }
+            return false;
+        },
+        nullptr);
     EXPECT_EQ(1, Run(args));
+    SetDatIoFaultHook(nullptr, nullptr);
     const std::size_t n = std::size(cases);
-    EXPECT_EQ(std::to_string(n) + " files: " + std::to_string(n - 3) +
-                  " ok, 1 repaired, 1 unrepairable, 1 unreadable",
+    EXPECT_EQ(std::to_string(n) + " files: " + std::to_string(n - 4) +
+                  " ok, 1 repaired, 1 unrepairable, 1 changed, 1 unreadable",
               LinesOf(err_).back());
     const Lines lines = LinesOf(out_);
     ASSERT_EQ(std::size(cases), lines.size());
