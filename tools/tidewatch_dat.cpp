@@ -60,6 +60,17 @@ std::string AnsiToUtf8(const std::string& text) {
     return utf8;
 }
 
+// Whether standard descriptor fd is missing: no handle at all, or (Wine,
+// started with the descriptor closed) one that takes no write.
+bool IsAbsent(int fd) {
+    const intptr_t handle = _get_osfhandle(fd);
+    if (handle == -1 || handle == -2 || handle == 0)
+        return true;
+    DWORD written = 0;
+    return fd != 0 && !WriteFile(reinterpret_cast<HANDLE>(handle), "", 0, &written, nullptr) &&
+           GetLastError() == ERROR_INVALID_HANDLE;
+}
+
 // Ctrl-C, Ctrl-Break and the console's closing: the copy in progress is
 // abandoned (a replace in its final renames finishes them), and then the
 // program ends with 130.
@@ -76,16 +87,12 @@ BOOL WINAPI OnConsoleEnd(DWORD event) {
 int main(int argc, char** argv) {
     // A standard handle that is absent gets NUL, so that it can be written
     // and no file we open is taken for it.
-    for (int fd = 0; fd < 3; ++fd) {
-        const intptr_t handle = _get_osfhandle(fd);
-        if (handle == -1 || handle == -2 || handle == 0) {
-            const int nul = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
-            if (nul >= 0 && nul != fd) {
-                _dup2(nul, fd);
-                _close(nul);
-            }
-        }
-    }
+    FILE* const standard[] = {stdin, stdout, stderr};
+    const DWORD which[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (int fd = 0; fd < 3; ++fd)
+        if (IsAbsent(fd) && freopen("NUL", fd == 0 ? "r" : "w", standard[fd]))
+            SetStdHandle(which[fd],
+                         reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(standard[fd]))));
     SetConsoleCtrlHandler(OnConsoleEnd, TRUE);
     // Report lines carry their own CR LF; text mode would double the CR.
     _setmode(_fileno(stdout), _O_BINARY);
