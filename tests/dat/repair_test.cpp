@@ -179,6 +179,18 @@ TEST_F(Repair, LargeFilesAcrossReadPieces) {
     }
 }
 
+// The zeros after the last all-zero block run on past the end of the read
+// chunk (1024 blocks) that held the block: the data ends where they do.
+TEST_F(Repair, AZeroRunPastTheEndOfAReadChunk) {
+    const Bytes text = ToBytes("Song.mp3@K");
+    const std::size_t size = 1100000, chunkEnd = size - 1024000;
+    Bytes file(size - text.size() - 11, 0x90);
+    std::fill(file.begin() + chunkEnd - 1500, file.begin() + chunkEnd + 500, 0);
+    file = Concat({file, {0x01}, text, Footer(0, 0)});
+    ExpectRepaired("run.dat", file,
+                   Repaired(Bytes(file.begin(), file.begin() + chunkEnd + 500), text));
+}
+
 // A file and its older backup. Each step failing in turn leaves both as
 // they were and nothing else, also where hard links are refused and
 // backups are made by copying.
