@@ -102,10 +102,14 @@ std::string DatFileTest::PathOf(const std::string& name) const {
 
 std::string DatFileTest::Write(const std::string& name, const Bytes& content) const {
     written_.push_back(name);
-    std::ofstream out(PathOf(name), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(content.data()), std::streamsize(content.size()));
-    EXPECT_TRUE(out.good()) << "could not write " << name;
+    Put(PathOf(name), content);
     return PathOf(name);
+}
+
+void Put(const std::string& path, const Bytes& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(content.data()), std::streamsize(content.size()));
+    EXPECT_TRUE(out.good()) << "could not write " << path;
 }
 
 Bytes DatFileTest::Read(const std::string& path) {

@@ -74,6 +74,9 @@ inline Bytes DamagedSong() {
     return WithFooter(ToBytes("\x01Song.mp3@K"), 10, 0x1234);
 }
 
+// Writes content at path, in place when a file is there.
+void Put(const std::string& path, const Bytes& content);
+
 // Report lines of the calling thread, collected while the object lives.
 struct ReportCapture {
     ReportCapture();

@@ -471,8 +471,7 @@ struct Meanwhile {
 bool ChangeItAndSayYes(void* context, const char* path) {
     const Meanwhile& m = *static_cast<const Meanwhile*>(context);
     const std::string to = m.renamedOver ? std::string(path) + ".new" : path;
-    std::ofstream(to, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(m.content.data()), std::streamsize(m.content.size()));
+    Put(to, m.content);
     if (m.renamedOver)
         std::filesystem::rename(to, path);
     return true;
@@ -594,44 +593,36 @@ TEST_F(Repair, ANameTakenBetweenLookAndCreateIsPassedBy) {
 // cannot stall the repair).
 TEST_F(Repair, ABackupThatCannotTakeTheOriginalIsRefused) {
     namespace fs = std::filesystem;
+    const std::string file = PathOf("b.dat"), backup = file + ".bak";
     const struct {
-        const char* how;
+        const char* how; // what b.dat.bak is
         const char* reason;
-    } cases[] = {
-        {"a folder", "Not a regular file"},
+    } cases[] = {{"a folder", "Not a regular file"},
 #ifndef _WIN32
-        {"a FIFO", "Not a regular file"},
-        {"the file's link target", "leads to the file itself"},
-        {"a link to the file", "leads to the file itself"},
+                 {"a FIFO", "Not a regular file"},
+                 {"the target of b.dat", "leads to the file itself"},
+                 {"a link to b.dat", "leads to the file itself"}
 #endif
     };
     for (const auto& c : cases) {
-        const std::string how = c.how;
-        const std::string file = PathOf("b.dat"), backup = file + ".bak";
+        const std::string how = c.how, holder = how == "the target of b.dat" ? backup : file;
         fs::remove_all(file);
         fs::remove_all(backup);
-        std::string repaired = file, holder = file;
-        if (how == "a folder") {
+        if (how == "a folder")
             fs::create_directory(backup);
-        } else if (how == "the file's link target") {
-            holder = backup; // b.dat -> b.dat.bak
+        else if (how == "the target of b.dat")
             fs::create_symlink(backup, file);
-        } else if (how == "a link to the file") {
+        else if (how == "a link to b.dat")
             fs::create_symlink(file, backup);
-        }
 #ifndef _WIN32
-        if (how == "a FIFO")
+        else
             ASSERT_EQ(0, mkfifo(backup.c_str(), 0600));
 #endif
-        std::ofstream(holder, std::ios::binary)
-            .write(reinterpret_cast<const char*>(JunkFile().data()), JunkFile().size());
+        Put(holder, JunkFile());
         DatFacts facts;
-        EXPECT_FALSE(RepairDatFile(repaired.c_str(), kWithBackup, &facts)) << how;
+        EXPECT_FALSE(RepairDatFile(file.c_str(), kWithBackup, &facts)) << how;
         EXPECT_NE(std::string::npos, facts.error.find(c.reason)) << how << ": " << facts.error;
         EXPECT_EQ(JunkFile(), Read(holder)) << how;
-        EXPECT_EQ(fs::is_directory(backup) || fs::is_fifo(backup) || fs::is_symlink(backup),
-                  how != "the file's link target")
-            << how;
         EXPECT_EQ((Lines{"b.dat", "b.dat.bak"}), Others()) << how;
     }
 }
@@ -652,8 +643,7 @@ TEST_F(Repair, NearThePathLimitOurNamesShrink) {
     std::filesystem::create_directories(deep);
     const std::string path = deep + separator + "a";
     ASSERT_EQ(limit - 1, path.size());
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(JunkFile().data()), JunkFile().size());
+    Put(path, JunkFile());
     EXPECT_TRUE(RepairDatFile(path.c_str())) << DatIoLastError();
     EXPECT_EQ(FixedPointFile(), Read(path));
 #ifdef _WIN32
