@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "dat/report.h"
+#include "refresh/refresher.h"
 #include "refresh/settings.h"
 #include "res/resource.h"
 #include "tests/e2e/rig.h"
@@ -83,6 +85,15 @@ TEST_F(Setup, SystemMenuOffersTheRepairCommand) {
     GetMenuStringA(menu, count - 1, text, sizeof text, MF_BYPOSITION);
     EXPECT_STREQ("Repair DAT files...", text);
     EXPECT_EQ(static_cast<UINT>(IDM_REPAIR_DAT), GetMenuItemID(menu, count - 1));
+}
+
+// Counted from its start until it has ended: a client that goes meanwhile
+// leaves the program running.
+TEST_F(Setup, ARepairJobCountsWhileItRuns) {
+    SendMessageA(dialog_, WM_COMMAND, IDC_REPAIR, 0);
+    EXPECT_EQ(1, g_repairJobs);
+    EXPECT_EQ(kRepairWarning, AnswerBox("Warning", IDNO));
+    EXPECT_TRUE(PollUntil(5000, [] { return g_repairJobs == 0; }));
 }
 
 // A client whose window is late: asked after each (shortened) minute, Yes
