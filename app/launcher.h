@@ -19,8 +19,12 @@ inline constexpr DWORD kAskToWaitMs = 60000;
 // Starts the client at g_clientPath and waits for its window (g_hClient).
 // False, after a message, when the client could not be started or ended
 // before its window appeared, and when the user stopped waiting; the client
-// is then left as it is.
+// is then left as it is, and the next call starts none while it runs or
+// once its window is there, but waits for it again. Log-off and shutdown
+// reach the wait through a hidden window of class kWaitClass, and take
+// ExitTidewatch.
 bool LaunchClient(DWORD askEveryMs = kAskToWaitMs);
+inline constexpr char kWaitClass[] = "TWWait";
 
 // Fills g_refreshMinutes and g_itemDelaySeconds from the dialog's two fields.
 void ReadDelays(HWND dialog);

@@ -2,6 +2,7 @@
 // tray window's message loop.
 #include "app/launcher.h"
 
+#include "job/repair_job.h"
 #include "refresh/refresher.h"
 #include "res/resource.h"
 
@@ -12,6 +13,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         MessageBoxA(nullptr, "Tidewatch is already running", nullptr, MB_ICONERROR);
         ExitProcess(0);
     }
+
+    // A report told that the session ends takes the program's way out.
+    g_sessionEnd = ExitTidewatch;
 
     // Returns once GO has found a client; the close box ends the process.
     // Shown again, as the user left it, while the client cannot be started

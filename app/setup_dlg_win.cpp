@@ -57,10 +57,20 @@ void OnGo(HWND dialog) {
     EndDialog(dialog, 0);
 }
 
+// Counted until its report has closed: the client's going waits for it.
+DWORD WINAPI CountedRepairJob(LPVOID parameter) {
+    RepairJob(parameter);
+    --g_repairJobs;
+    return 0;
+}
+
 void StartRepairJob() {
-    HANDLE thread = CreateThread(nullptr, 0, RepairJob, nullptr, 0, nullptr);
+    ++g_repairJobs;
+    HANDLE thread = CreateThread(nullptr, 0, CountedRepairJob, nullptr, 0, nullptr);
     if (thread)
         CloseHandle(thread);
+    else
+        --g_repairJobs;
 }
 
 } // namespace

@@ -34,11 +34,18 @@ struct SelectionRecord {
 // IDC_REPORT_TEXT, processing every selected file in order on a thread of
 // its own, while the dialog keeps answering its messages; lines are painted
 // as they come, those quicker than ten a second together. The repair
-// questions are owned by the dialog. Closing the dialog ends it (EndDialog,
-// so a modal run returns 0): the job stops at the next file, and the dialog
-// is destroyed once the file in hand is done. Only its first focus gain
-// shows the report from the top, unselected; later ones keep the user's view.
+// questions are owned by the dialog. Closing the dialog hides it and stops
+// its job alone: a copy in progress is abandoned at its next chunk (the
+// file left as it was), no further file is opened, and the dialog ends
+// (EndDialog, so a modal run returns 0) as soon as its thread is done; the
+// lines until then are still added. Only its first focus gain shows the
+// report from the top, unselected; later ones keep the user's view. The end
+// of the session (log-off, shutdown) calls g_sessionEnd.
 INT_PTR CALLBACK ReportDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The program's way out, taken when the session ends while a report is open;
+// set by start-up. Null: the report lets the session end as it may.
+extern void (*g_sessionEnd)();
 
 // Tests: the file layer's fault hook (a thread's own) for the threads that
 // process reports' files.

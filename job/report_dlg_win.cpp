@@ -9,6 +9,7 @@
 #include "res/resource.h"
 
 HWND g_hReport;
+void (*g_sessionEnd)();
 
 namespace {
 
@@ -33,13 +34,15 @@ void* s_faultContext;
 // One report dialog's state, kept in its DWLP_USER slot from WM_INITDIALOG
 // to WM_NCDESTROY. The files are processed on a thread of their own, so that
 // the report answers its messages during a long copy; that thread reads
-// names, isSingle and closeRequested, everything else is the dialog's.
+// names, isSingle and closeRequested (also its copies' cancel), everything
+// else is the dialog's.
 struct ReportState {
     HWND dialog = nullptr;
     int isSingle = 0;
     const char* names = nullptr;
     HANDLE files = nullptr;                  // the thread processing the files
     bool started = false;                    // the files are being processed, or have been
+    bool filesDone = false;                  // their thread has ended, or is about to
     bool cutShort = false;                   // the cut-short line has been written
     std::atomic<bool> closeRequested{false}; // closed: no more files, no more questions
     DWORD selFrom = 0, selTo = 0;            // the view when the focus left: none yet, the top
@@ -155,8 +158,10 @@ bool NotClosed(void* context) {
 DWORD WINAPI ProcessFiles(LPVOID context) {
     ReportState* state = static_cast<ReportState*>(context);
     SetDatIoFaultHook(s_faultHook, s_faultContext);
+    DatIoSetThreadCancel(&state->closeRequested);
     SetReportSink(SendLine, state);
     WriteRepairReport(state->names, state->isSingle, SendQuestion, state, NotClosed);
+    DatIoSetThreadCancel(nullptr);
     PostMessageA(state->dialog, kFilesDone, 0, 0);
     return 0;
 }
@@ -179,7 +184,7 @@ void OnInitDialog(HWND dialog, const SelectionRecord* record) {
 }
 
 void OnStartReport(ReportState* state) {
-    if (state->started)
+    if (state->started || state->closeRequested)
         return;
     state->started = true;
     ShowWindow(state->dialog, SW_SHOW);
@@ -204,8 +209,25 @@ void OnReportFocus(ReportState* state, WORD event) {
     }
 }
 
+// Ends this job alone. The report hides at once; its thread abandons a copy
+// in progress at the next chunk, opens no further file and asks nothing
+// more, and the dialog ends once that thread is done (within a chunk).
+void OnClose(ReportState* state) {
+    state->closeRequested = true;
+    ShowWindow(state->dialog, SW_HIDE);
+    if (!state->started || state->filesDone)
+        EndDialog(state->dialog, 0);
+}
+
+void OnFilesDone(ReportState* state) {
+    state->filesDone = true;
+    ShowPendingLines(state);
+    if (state->closeRequested)
+        EndDialog(state->dialog, 0);
+}
+
 // Waits for the files' thread, taking its lines and questions meanwhile,
-// which a closed report drops and answers No.
+// which a closed report answers No.
 void WaitForFiles(ReportState* state) {
     state->closeRequested = true;
     if (!state->files)
@@ -216,6 +238,7 @@ void WaitForFiles(ReportState* state) {
         PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
     CloseHandle(state->files);
+    state->files = nullptr;
 }
 
 void OnNcDestroy(HWND dialog) {
@@ -249,8 +272,7 @@ INT_PTR CALLBACK ReportDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         OnStartReport(state);
         break;
     case kReportLine:
-        if (!state->closeRequested)
-            AddLine(state, reinterpret_cast<const char*>(lParam), true);
+        AddLine(state, reinterpret_cast<const char*>(lParam), true);
         break;
     case kAskRepair: {
         Question* question = reinterpret_cast<Question*>(lParam);
@@ -258,15 +280,17 @@ INT_PTR CALLBACK ReportDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         break;
     }
     case kFilesDone:
+        OnFilesDone(state);
+        break;
     case WM_TIMER: // kShowTimer
         ShowPendingLines(state);
         break;
     case WM_CLOSE:
-        // Ends this job alone. A close that arrives while files are still
-        // being processed ends the job at the next file; the dialog goes
-        // once the file in hand is done.
-        state->closeRequested = true;
-        EndDialog(dialog, 0);
+        OnClose(state);
+        break;
+    case WM_ENDSESSION: // log-off or shutdown
+        if (wParam && g_sessionEnd)
+            g_sessionEnd();
         break;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDC_REPORT_TEXT)

@@ -73,8 +73,10 @@ BOOL CALLBACK CollectTreeViews(HWND window, LPARAM table) {
 DWORD WINAPI RefreshWorker(LPVOID trayWindow) {
     HWND client = FindWindowA(kClientClass, nullptr);
     g_hClient = client;
-    if (client == nullptr)
-        ExitTidewatch();
+    if (client == nullptr) {
+        ClientGone(static_cast<HWND>(trayWindow));
+        return 0;
+    }
 
     // Filled afresh: trees the client created since the last refresh are found.
     TreeTable table = {};

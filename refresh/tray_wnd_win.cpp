@@ -6,8 +6,10 @@
 #include "res/resource.h"
 
 #include <cstring>
+#include <string>
 
 NOTIFYICONDATAA g_trayIcon;
+std::atomic<int> g_repairJobs;
 
 namespace {
 
@@ -37,13 +39,11 @@ void OnTimer(HWND window, UINT_PTR id) {
     case TIMER_ITEM:
         ResumeWorker();
         break;
-    case TIMER_CLIENT_CHECK: {
-        HWND client = FindWindowA(kClientClass, nullptr);
-        if (client == nullptr)
-            ExitTidewatch();
-        g_hClient = client;
+    case TIMER_CLIENT_CHECK:
+        g_hClient = FindWindowA(kClientClass, nullptr);
+        if (g_hClient == nullptr)
+            ClientGone(window);
         break;
-    }
     }
 }
 
@@ -122,6 +122,16 @@ HWND CreateTrayWindow(HINSTANCE instance) {
 
 void RunTray(HINSTANCE instance) {
     HWND tray = CreateTrayWindow(instance);
+    if (tray == nullptr) {
+        // Without its window the program could neither be seen nor ended,
+        // yet it would hold the name that keeps every later start away.
+        const DWORD error = GetLastError();
+        std::string text = "Tidewatch could not create its notification area window, and ends.";
+        if (error != 0)
+            text += "\r\n" + DatIoSystemReason(error);
+        MessageBoxA(nullptr, text.c_str(), nullptr, MB_ICONERROR);
+        ExitTidewatch();
+    }
     MSG msg;
     // Ends on WM_QUIT, or with an error once the window has gone.
     while (GetMessageA(&msg, tray, 0, 0) > 0) {
@@ -129,6 +139,14 @@ void RunTray(HINSTANCE instance) {
         DispatchMessageA(&msg);
     }
     ExitTidewatch();
+}
+
+void ClientGone(HWND trayWindow) {
+    // A repair job's report or question stays until the user is done with
+    // it: closing the client is how its files are freed for a repair.
+    if (g_repairJobs == 0)
+        ExitTidewatch();
+    SetTimer(trayWindow, TIMER_CLIENT_CHECK, kClientCheckMs, nullptr);
 }
 
 void ExitTidewatch() {

@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "dat/report.h"
+#include "refresh/refresher.h"
 #include "refresh/settings.h"
 #include "res/resource.h"
 #include "tests/e2e/rig.h"
@@ -83,30 +87,56 @@ TEST_F(Setup, SystemMenuOffersTheRepairCommand) {
     EXPECT_EQ(static_cast<UINT>(IDM_REPAIR_DAT), GetMenuItemID(menu, count - 1));
 }
 
-// A client whose window is late: asked after each (shortened) minute;
-// Yes waits on, No gives up and leaves the client running.
-TEST(Launch, AWindowThatDoesNotComeLeadsToTheQuestionWhetherToWaitOn) {
-    ConfigureStandin("a", 3000);
+// Counted from its start until it has ended: a client that goes meanwhile
+// leaves the program running.
+TEST_F(Setup, ARepairJobCountsWhileItRuns) {
+    SendMessageA(dialog_, WM_COMMAND, IDC_REPAIR, 0);
+    EXPECT_EQ(1, g_repairJobs);
+    EXPECT_EQ(kRepairWarning, AnswerBox("Warning", IDNO));
+    EXPECT_TRUE(PollUntil(5000, [] { return g_repairJobs == 0; }));
+}
+
+// A client whose window is late: asked after each (shortened) minute, Yes
+// waiting a whole one on, at idle; No leaves it running, and the next GO
+// starts no second copy but waits for this one again, taking a window that
+// came while the question was open.
+TEST(Launch, AClientWithoutItsWindowIsAskedAboutAtIdleAndStartedOnce) {
+    ConfigureStandin("a", 4500);
     const std::string exe = StandinExe();
     ASSERT_LT(exe.size(), sizeof g_clientPath);
     std::memcpy(g_clientPath, exe.c_str(), exe.size() + 1);
     std::vector<std::string> asked;
+    DWORD at[2] = {}; // the Yes to the first question, the second question
+    double cpu[2] = {};
+    auto answer = [&](bool holdForWindow) {
+        HWND box = FindWindowA("#32770", "Tidewatch");
+        if (!box || !IsWindowVisible(box) || (holdForWindow && !FindWindowA(kClientClass, nullptr)))
+            return false;
+        asked.push_back(TextOf(box, 0xFFFF));
+        if (asked.size() <= 2) {
+            at[asked.size() - 1] = GetTickCount();
+            cpu[asked.size() - 1] = CpuMs(GetCurrentProcessId());
+        }
+        PostMessageA(box, WM_COMMAND, asked.size() == 1 ? IDYES : IDNO, 0);
+        return asked.size() != 1;
+    };
     bool launched = true;
-    WhileModal(
-        [&] {
-            HWND box = FindWindowA("#32770", "Tidewatch");
-            if (!box || !IsWindowVisible(box))
-                return false;
-            asked.push_back(TextOf(box, 0xFFFF));
-            PostMessageA(box, WM_COMMAND, asked.size() < 2 ? IDYES : IDNO, 0);
-            return asked.size() == 2;
-        },
-        [&] { launched = LaunchClient(300); });
+    WhileModal([&] { return answer(false); }, [&] { launched = LaunchClient(1000); });
     EXPECT_FALSE(launched);
+    EXPECT_GE(at[1] - at[0], 1000u) << "asked again before a whole time had passed";
+    const double share = (cpu[1] - cpu[0]) * 100 / (at[1] - at[0]);
+    std::printf("CPU while waiting for a running client's window: %.1f %% of a core\n", share);
+    EXPECT_LT(share, 15.0);
+
+    WhileModal([&] { return answer(true); }, [&] { launched = LaunchClient(1000); });
+    EXPECT_TRUE(launched) << "the window that came during the question was not taken";
     const std::string question = "Tidewatch started " + exe +
                                  ", but its window has not appeared yet.\r\nKeep waiting for it?";
-    EXPECT_EQ(std::vector<std::string>(2, question), asked);
-    EXPECT_TRUE(WaitStandinLog(" READY")) << "the client was not left as it was";
+    EXPECT_EQ(std::vector<std::string>(3, question), asked);
+    const std::vector<std::string> log = StandinLog();
+    EXPECT_EQ(1, std::count_if(log.begin(), log.end(), [](const std::string& line) {
+                  return line.find(" START ") != line.npos;
+              }));
     EndStandin();
     std::memset(g_clientPath, 0, sizeof g_clientPath); // as every GO finds it
 }

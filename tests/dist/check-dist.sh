@@ -2,7 +2,8 @@
 # The release archive holds exactly the two programs, the README and the
 # licence. It is checked on every machine, also where no 32-bit program can
 # run: nothing here runs the programs. Both programs are 32-bit, each with a
-# manifest for the 32-bit processor (Windows ignores one that names another), import nothing but Windows' own DLLs and
+# manifest for the 32-bit processor (Windows ignores one that names another)
+# that names the same supported systems, import nothing but Windows' own DLLs and
 # start on Windows XP SP3: subsystem version 5.01, and no imported function
 # that XP lacks. Those newer toolchains are known to pull in are named here;
 # every other one must be declared by MinGW-w64's headers for _WIN32_WINNT
@@ -47,6 +48,10 @@ for exe in tidewatch.exe tidewatch-dat.exe; do
   grep -q 'file format pei-i386' <<<"$header" || fail "$exe is not a 32-bit program"
   archs=$(wrestool --raw -x --type=24 "$file" | grep -ao 'processorArchitecture="[^"]*"' | sort -u)
   [ "$archs" = 'processorArchitecture="x86"' ] || fail "$exe: manifest for ${archs:-no processor}, not x86"
+  # Windows 10 and 11 run a program that does not name them as a Vista-era one.
+  oses=$(wrestool --raw -x --type=24 "$file" | grep -ao 'supportedOS Id="[^"]*"' | sort | tr '\n' ' ' || true)
+  grep -q 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a <<<"$oses" && [ "$oses" = "${known:=$oses}" ] ||
+    fail "$exe: supported systems ${oses:-none}, not those of tidewatch.exe, Windows 10 among them"
   grep -qE 'MajorSubsystemVersion\s+5$' <<<"$header" && grep -qE 'MinorSubsystemVersion\s+1$' <<<"$header" ||
     fail "$exe does not claim subsystem 5.01"
   bad=$(cut -d' ' -f2 <<<"$imports" | grep -E "$newer" || true)

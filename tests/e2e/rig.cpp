@@ -22,14 +22,6 @@ std::string LogPath() {
     return std::string(temp) + "tw-standin-" + std::to_string(GetCurrentProcessId()) + ".log";
 }
 
-std::vector<std::string> LogLines() {
-    std::vector<std::string> lines;
-    std::ifstream in(LogPath());
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 void End(HANDLE process) {
     TerminateProcess(process, 99);
     WaitForSingleObject(process, 5000);
@@ -37,6 +29,14 @@ void End(HANDLE process) {
 }
 
 } // namespace
+
+std::vector<std::string> StandinLog() {
+    std::vector<std::string> lines;
+    std::ifstream in(LogPath());
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
 
 void WhileModal(const std::function<bool()>& watch, const std::function<void()>& fn) {
     s_watch = &watch;
@@ -111,7 +111,7 @@ void ConfigureStandin(const char* trees, DWORD delayMs, const char* hang, const 
 }
 
 void EndStandin() {
-    for (const std::string& line : LogLines()) {
+    for (const std::string& line : StandinLog()) {
         unsigned long pid = 0;
         if (std::sscanf(line.c_str(), "%*s START pid=%lu", &pid) == 1)
             if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid))
@@ -122,7 +122,7 @@ void EndStandin() {
 std::vector<std::string> StandinEvents(std::vector<DWORD>* ticks) {
     std::vector<std::string> events;
     bool ready = false;
-    for (const std::string& line : LogLines()) {
+    for (const std::string& line : StandinLog()) {
         const std::string event = line.substr(line.find(' ') + 1);
         if (ready && ticks)
             ticks->push_back(std::strtoul(line.c_str(), nullptr, 10));
@@ -135,7 +135,7 @@ std::vector<std::string> StandinEvents(std::vector<DWORD>* ticks) {
 
 bool WaitStandinLog(const std::string& part, DWORD ms) {
     return PollUntil(ms, [&] {
-        for (const std::string& line : LogLines())
+        for (const std::string& line : StandinLog())
             if (line.find(part) != std::string::npos)
                 return true;
         return false;

@@ -48,7 +48,8 @@ std::string StandinExe();
 void ConfigureStandin(const char* trees, DWORD delayMs = 0, const char* hang = "",
                       const char* exit = "");
 void EndStandin();
-// Log lines after READY, without their times ("WM_COMMAND 32880", ...).
+// The stand-in's whole log; its lines after READY, without their times ("WM_COMMAND 32880", ...).
+std::vector<std::string> StandinLog();
 std::vector<std::string> StandinEvents(std::vector<DWORD>* ticks = nullptr);
 bool WaitStandinLog(const std::string& part, DWORD ms = 20000);
 

@@ -274,7 +274,6 @@ class Copy : public ::testing::Test {
                });
         return g_lastReport;
     }
-    bool Repaired() const { return Read(folder_ + "\\bad.dat") == FixedPointFile(); }
     static Bytes Read(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         return Bytes(std::istreambuf_iterator<char>(in), {});
@@ -289,17 +288,21 @@ class Copy : public ::testing::Test {
 TEST_F(Copy, TheReportAnswersDuringALongCopyAndTheNextFileWaitsForIt) {
     const std::string text = Run([](HWND) {});
     EXPECT_TRUE(heldFor_) << "the report did not answer during the copy";
-    EXPECT_TRUE(Repaired());
+    EXPECT_EQ(FixedPointFile(), Read(folder_ + "\\bad.dat"));
     const std::size_t repaired = text.find("bad.dat repaired successfully!");
     EXPECT_LT(repaired, text.find("Verifying " + folder_ + "\\good.dat")) << text;
     EXPECT_NE(text.npos, text.find("good.dat is ok", repaired)) << text;
 }
 
-// The file in hand is finished; the next one is not even opened.
-TEST_F(Copy, ClosingTheReportDuringAFileStopsTheJobAtTheNextFile) {
-    const std::string text = Run([](HWND report) { PostMessageA(report, WM_CLOSE, 0, 0); });
+// The copy in hand is abandoned, the file left as it was with nothing beside
+// it, and the next file is not even opened: the hidden report takes the
+// job's lines up to its end.
+TEST_F(Copy, ClosingTheReportAbandonsItsCopyAndOpensNoFurtherFile) {
+    const std::string text = Run([](HWND report) { SendMessageA(report, WM_CLOSE, 0, 0); });
     EXPECT_TRUE(heldFor_);
-    EXPECT_TRUE(Repaired());
+    EXPECT_TRUE(JunkFile() == Read(folder_ + "\\bad.dat")) << "the file changed";
+    EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(folder_), {}));
+    EXPECT_NE(text.npos, text.find("bad.dat failed repair")) << text;
     EXPECT_EQ(text.npos, text.find("good.dat")) << text;
 }
 

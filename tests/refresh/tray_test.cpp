@@ -15,6 +15,7 @@
 #include "app/launcher.h"
 #include "dat/dat.h"
 #include "dat/dat_io.h"
+#include "job/repair_job.h"
 #include "tests/dat/dat_test_util.h"
 #include "refresh/settings.h"
 #include "res/resource.h"
@@ -96,20 +97,54 @@ TEST(Tray, IconRecordTimerMenuAndTaskbarRestart) {
     DestroyWindow(keeper);
 }
 
+// This program again, running the tests of `filter` with `variable` set.
+std::string SelfWith(const char* variable, const std::string& value, const char* filter) {
+    char self[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    SetEnvironmentVariableA(variable, value.c_str());
+    return std::string(self) + " --gtest_filter=" + filter;
+}
+
+bool HasEnded(HANDLE thread) {
+    return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+}
+
 // Each way out, taken in a copy of this program on a thread of its own while
 // a file replace is in progress there, must wait for it: the copy ends
 // itself with 7 when the way out still waits after a second, with 8 when it
-// returned; one that ends the process at once gives 0.
+// returned, with 6 when it was not taken; one that ends the process at once
+// gives 0. The client has gone in all of them: a repair job holds back only
+// that way out.
 DWORD WINAPI TakeWayOut(LPVOID way) {
     const std::string name = static_cast<const char*>(way);
+    const HINSTANCE module = GetModuleHandleA(nullptr);
     g_refreshMinutes = 60;
     if (name == "loop")
-        RunTray(GetModuleHandleA(nullptr));
-    HWND window = name == "session" ? CreateTrayWindow(GetModuleHandleA(nullptr))
-                  : name == "setup"
-                      ? CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_SETUP),
-                                           nullptr, SetupDlgProc, 0)
-                      : nullptr;
+        RunTray(module);
+    if (name == "wait") { // for a client that never shows its window
+        std::strcpy(g_clientPath, StandinExe().c_str());
+        LaunchClient();
+    }
+    if (name == "report") {
+        g_sessionEnd = ExitTidewatch;
+        const SelectionRecord none{0, "\0"};
+        DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_REPORT), nullptr, ReportDlgProc,
+                        reinterpret_cast<LPARAM>(&none));
+    }
+    if (name == "job" || name == "job ended") {
+        g_repairJobs = 1;
+        HWND tray = CreateTrayWindow(module);
+        SendMessageA(tray, WM_TIMER, TIMER_CLIENT_CHECK, 0);
+        if (name == "job ended" && KillTimer(tray, TIMER_CLIENT_CHECK)) {
+            g_repairJobs = 0;
+            SendMessageA(tray, WM_TIMER, TIMER_CLIENT_CHECK, 0);
+        }
+        return 0;
+    }
+    HWND window = name == "session" ? CreateTrayWindow(module)
+                  : name == "setup" ? CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_SETUP),
+                                                         nullptr, SetupDlgProc, 0)
+                                    : nullptr;
     if (window)
         SendMessageA(window, WM_ENDSESSION, TRUE, 0);
     else
@@ -127,16 +162,50 @@ TEST(Exit, EveryWayOutWaitsForAFileReplaceInProgress) {
             PostMessageA(g_trayIcon.hWnd, WM_CLOSE, 0, 0);
             PollUntil(10000, [] { return !IsWindow(g_trayIcon.hWnd); });
         }
-        ExitProcess(WaitForSingleObject(thread, 1000) == WAIT_TIMEOUT ? 7 : 8);
+        // Told of log-off from outside, as the system tells every window.
+        const bool wait = !strcmp(way, "wait");
+        if (wait || !strcmp(way, "report"))
+            SendNotifyMessageA(WaitWindow(wait ? kWaitClass : "#32770",
+                                          wait ? nullptr : "DAT Repairer report", 10000, true),
+                               WM_ENDSESSION, TRUE, 0);
+        PollUntil(10000, [&] { return DatIoReplacesCancelled() || HasEnded(thread); });
+        ExitProcess(!DatIoReplacesCancelled()                           ? 6
+                    : WaitForSingleObject(thread, 1000) == WAIT_TIMEOUT ? 7
+                                                                        : 8);
     }
-    char self[MAX_PATH] = "";
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    for (const char* way : {"exit", "session", "setup", "loop"}) {
-        SetEnvironmentVariableA("TW_EXIT_WAY", way);
-        Program child(std::string(self) + " --gtest_filter=Exit.*");
+    ConfigureStandin("", 60000);
+    for (const char* way :
+         {"exit", "session", "setup", "loop", "report", "job", "job ended", "wait"}) {
+        Program child(SelfWith("TW_EXIT_WAY", way, "Exit.*"));
         SetEnvironmentVariableA("TW_EXIT_WAY", nullptr);
-        EXPECT_EQ(7, child.Exit()) << way << " (0: ended during the replace, 8: returned)";
+        EXPECT_EQ(strcmp(way, "job") ? 7 : 6, child.Exit())
+            << way << " (0: ended during the replace, 8: returned, 6: not taken)";
     }
+    EXPECT_TRUE(WaitStandinLog(" START")) << "the wait had no client";
+    EndStandin();
+}
+
+LRESULT CALLBACK RefuseCreation(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return message == WM_CREATE ? -1 : DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Said before the program ends: otherwise it would stay, unseen, holding the
+// name that turns every later start away.
+TEST(Exit, ATrayWindowThatCannotBeCreatedIsNamed) {
+    if (GetEnvironmentVariableA("TW_NO_TRAY", nullptr, 0)) {
+        WNDCLASSEXA refusing = {};
+        refusing.cbSize = sizeof refusing;
+        refusing.lpfnWndProc = RefuseCreation;
+        refusing.hInstance = GetModuleHandleA(nullptr);
+        refusing.lpszClassName = "TW"; // taken before the tray's own
+        RegisterClassExA(&refusing);
+        RunTray(refusing.hInstance);
+    }
+    Program child(SelfWith("TW_NO_TRAY", "1", "Exit.ATray*"));
+    SetEnvironmentVariableA("TW_NO_TRAY", nullptr);
+    const std::string text = AnswerBox("Error", IDOK);
+    EXPECT_EQ(0u, text.find("Tidewatch could not create its notification area window")) << text;
+    EXPECT_EQ(0, child.Exit());
 }
 
 // A way out taken during the copy of a large file abandons the copy: the
@@ -174,10 +243,7 @@ TEST(Exit, DuringACopyAbandonsItAndLeavesTheFileAsItWas) {
     std::ofstream(file, std::ios::binary)
         .write(reinterpret_cast<const char*>(large.data()),
                static_cast<std::streamsize>(large.size()));
-    char self[MAX_PATH] = "";
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    SetEnvironmentVariableA("TW_EXIT_COPY", file.c_str());
-    Program child(std::string(self) + " --gtest_filter=Exit.DuringACopy*");
+    Program child(SelfWith("TW_EXIT_COPY", file, "Exit.DuringACopy*"));
     SetEnvironmentVariableA("TW_EXIT_COPY", nullptr);
     EXPECT_EQ(0, child.Exit());
     std::ifstream in(file, std::ios::binary);
@@ -185,10 +251,6 @@ TEST(Exit, DuringACopyAbandonsItAndLeavesTheFileAsItWas) {
     in.close();
     EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(folder), {}));
     std::filesystem::remove_all(folder);
-}
-
-bool HasEnded(HANDLE thread) {
-    return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
 }
 
 // Nothing but the worker itself suspends a worker.
