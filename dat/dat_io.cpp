@@ -209,12 +209,12 @@ bool DatIoBackupUsable(const std::string& path, const char* backup, const DatIoS
     // A link from one to the other, either way: the original kept there
     // would be the file replaced. (A hard link to the file is a backup
     // already, see DatIoPutInPlace.)
-    const char* why = SameName(DatIoTargetPath(backup), path) ||
-                              (!led.id.empty() && led.id == opened.id && old.id != led.id)
-                          ? "it leads to the file itself"
-                      : old.special  ? "Not a regular file"
-                      : old.readOnly ? "read-only"
-                                     : nullptr;
+    const char* why =
+        SameName(DatIoTargetPath(backup), path) || (old.special && led.SameFileAs(opened))
+            ? "it leads to the file itself"
+        : old.special  ? "Not a regular file"
+        : old.readOnly ? "read-only"
+                       : nullptr;
     if (why)
         DatIoSetLastError("backup " + std::string(backup) + ": " + why);
     return why == nullptr;

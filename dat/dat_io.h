@@ -40,20 +40,23 @@ DatIoHandle DatIoOpen(const char* path, DatIoMode mode);
 bool DatIoSize(DatIoFile* file, std::uint64_t* size);
 
 // One state of a file: its identity (POSIX: device and inode; Windows:
-// volume and file index; empty where not sure), size and last modification
+// volume and file index), size and last modification
 // time. Another program that writes the file, or puts another in its place,
 // changes it.
 struct DatIoStamp {
-    std::string id;
+    std::uint64_t device = 0, file = 0; // the identity; both 0 where not sure
     std::uint64_t size = 0;
     std::int64_t modified = 0;
+    bool SameFileAs(const DatIoStamp& o) const {
+        return (device | file) != 0 && device == o.device && file == o.file;
+    }
     bool operator==(const DatIoStamp& o) const {
-        return id == o.id && size == o.size && modified == o.modified;
+        return device == o.device && file == o.file && size == o.size && modified == o.modified;
     }
     bool operator!=(const DatIoStamp& o) const { return !(*this == o); }
 };
 // The open file as it was opened; the file at path now (a link followed;
-// an empty id when there is none).
+// all 0 when there is none).
 DatIoStamp DatIoStampOf(DatIoFile* file);
 DatIoStamp DatIoStampAt(const std::string& path);
 // The reason of a replace abandoned because the file changed meanwhile.

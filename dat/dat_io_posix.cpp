@@ -151,7 +151,7 @@ Locked LockOpened(int fd, const char* path, bool exclusive) {
 }
 
 DatIoStamp StampOf(const struct stat& st) {
-    return {std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino),
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
             static_cast<std::uint64_t>(st.st_size),
             static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }

@@ -77,9 +77,10 @@ DatIoStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info) {
     DatIoStamp stamp;
     // Some file systems give every file the number 0, or repeat numbers:
     // then two names are never taken for one file.
-    if (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0)
-        stamp.id = std::to_string(info.dwVolumeSerialNumber) + ":" +
-                   std::to_string(info.nFileIndexHigh) + ":" + std::to_string(info.nFileIndexLow);
+    if (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0) {
+        stamp.device = info.dwVolumeSerialNumber;
+        stamp.file = static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    }
     stamp.size = static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
     stamp.modified = static_cast<std::int64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 |
                      info.ftLastWriteTime.dwLowDateTime;
@@ -333,7 +334,9 @@ DatIoFileState DatIoStat(const std::string& path) {
         (info.dwFileAttributes &
          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0;
     state.links = info.nNumberOfLinks;
-    state.id = StampOf(info).id;
+    if (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0)
+        state.id = std::to_string(info.dwVolumeSerialNumber) + ":" +
+                   std::to_string(info.nFileIndexHigh) + ":" + std::to_string(info.nFileIndexLow);
     return state;
 }
 
