@@ -72,17 +72,8 @@ LRESULT CALLBACK WaitWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 // shutdown reach only a program that has a window, and a repair job may be
 // copying meanwhile.
 struct WaitWindow {
-    HWND window = nullptr;
-    WaitWindow() {
-        WNDCLASSEXA waitClass = {};
-        waitClass.cbSize = sizeof waitClass;
-        waitClass.lpfnWndProc = WaitWndProc;
-        waitClass.hInstance = GetModuleHandleA(nullptr);
-        waitClass.lpszClassName = kWaitClass;
-        RegisterClassExA(&waitClass); // fails harmlessly when the class exists
-        window = CreateWindowExA(0, kWaitClass, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr,
-                                 waitClass.hInstance, nullptr);
-    }
+    HWND window = CreateHiddenWindow(GetModuleHandleA(nullptr), kWaitClass, WaitWndProc);
+    WaitWindow() = default;
     ~WaitWindow() {
         if (window != nullptr)
             DestroyWindow(window);

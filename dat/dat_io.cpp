@@ -115,7 +115,7 @@ bool DatIoWaitWhileBusy(unsigned* waited) {
 
 bool DatIoSameFile(const std::string& a, const std::string& b) {
     const DatIoFileState x = DatIoStat(a), y = DatIoStat(b);
-    return !x.id.empty() && x.id == y.id && x.links >= 2 && y.links >= 2;
+    return x.stamp.SameFileAs(y.stamp) && x.links >= 2 && y.links >= 2;
 }
 
 void SetDatIoFaultHook(DatIoFaultHook hook, void* context) {
@@ -179,6 +179,20 @@ std::string DatIoTempPath(const std::string& path, DatIoTemp kind, unsigned atte
 }
 
 namespace {
+
+// A file's identity as text, for the names made from it; empty where it is
+// not sure.
+std::string IdentityOf(const std::string& path) {
+    const DatIoStamp stamp = DatIoStat(path).stamp;
+    if ((stamp.device | stamp.file) == 0)
+        return std::string();
+#ifdef _WIN32
+    return std::to_string(stamp.device) + ":" + std::to_string(stamp.file >> 32) + ":" +
+           std::to_string(stamp.file & 0xFFFFFFFFu);
+#else
+    return std::to_string(stamp.device) + ":" + std::to_string(stamp.file);
+#endif
+}
 
 // Renames from over to while the file at path is as it was opened (else
 // kDatIoChanged). A rename refused while another program has a file open
@@ -252,7 +266,7 @@ bool DatIoPutInPlace(const std::string& temp, const std::string& path, const cha
                                      return !DatIoFaultAt(DatIoStep::KeepOldBackup) &&
                                             DatIoLinkOrCopy(backup, name, taken);
                                  },
-                                 DatIoStat(original).id))
+                                 IdentityOf(original)))
                                 .empty());
     ok = ok && !DatIoFaultAt(DatIoStep::RenameBackup) &&
          RenameUnchanged(original, backup, path, opened);
@@ -336,8 +350,8 @@ void DatIoTakeOver(DatIoFile* file, const char* path, const char* backup, std::u
     const std::string reason = DatIoLastError();
     const std::string target = DatIoTargetPath(path);
     const std::string backupPath = backup ? DatIoFullPath(backup) : std::string();
-    const std::string pathId = DatIoStat(target).id;
-    const std::string backupId = backup ? DatIoStat(backupPath).id : std::string();
+    const std::string pathId = IdentityOf(target);
+    const std::string backupId = backup ? IdentityOf(backupPath) : std::string();
     auto take = [&](const std::string& name, bool proven) {
         const DatIoFileState state = DatIoStat(name);
         if (state.exists && !state.special &&

@@ -217,7 +217,7 @@ struct DatIoFileState {
     bool readOnly = false;
     bool special = false; // known to be no regular file: a folder, link, FIFO, device
     unsigned long links = 0;
-    std::string id; // device and file number; empty where they are not sure
+    DatIoStamp stamp; // of the name itself, a link not followed
 };
 DatIoFileState DatIoStat(const std::string& path);
 // Two names of one file: both with a sure identity, and at least two links.

@@ -318,7 +318,7 @@ DatIoFileState DatIoStat(const std::string& path) {
     state.readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
     state.special = !S_ISREG(st.st_mode);
     state.links = static_cast<unsigned long>(st.st_nlink);
-    state.id = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    state.stamp = StampOf(st);
     return state;
 }
 

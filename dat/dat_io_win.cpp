@@ -334,9 +334,7 @@ DatIoFileState DatIoStat(const std::string& path) {
         (info.dwFileAttributes &
          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0;
     state.links = info.nNumberOfLinks;
-    if (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0)
-        state.id = std::to_string(info.dwVolumeSerialNumber) + ":" +
-                   std::to_string(info.nFileIndexHigh) + ":" + std::to_string(info.nFileIndexLow);
+    state.stamp = StampOf(info);
     return state;
 }
 

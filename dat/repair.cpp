@@ -162,11 +162,11 @@ void Put32(unsigned char* p, std::uint32_t v) {
 // What a repair writes: the file keeps its first `keep` bytes and gets
 // `tail` after them.
 struct RepairPlan {
-    std::uint64_t size = 0; // the file's, before
     std::uint64_t keep = 0;
     std::vector<unsigned char> tail;
     std::uint32_t newPointer = 0;
     std::uint32_t newChecksum = 0;
+    std::int64_t sizeChange = 0; // bytes the new content has more than the file
     bool unchanged = false;
 };
 
@@ -179,7 +179,6 @@ bool PlanRepair(DatIoFile* file, RepairPlan* plan) {
     std::vector<unsigned char> last;
     if (!ReadDatFooter(file, &size, &footer, last) || size < kDatFooterSize + 1)
         return false;
-    plan->size = size;
 
     std::int64_t start = FindTrailerStart(file, size);
     if (start < 0)
@@ -213,6 +212,8 @@ bool PlanRepair(DatIoFile* file, RepairPlan* plan) {
     Put32(trailer + trailerSize - 4, k);
     plan->newPointer = static_cast<std::uint32_t>(newPointer);
     plan->newChecksum = k;
+    plan->sizeChange =
+        static_cast<std::int64_t>(plan->keep + plan->tail.size()) - static_cast<std::int64_t>(size);
 
     // A file already laid out as the repair leaves it needs no write.
     if (plan->keep + plan->tail.size() == size) {
@@ -263,8 +264,7 @@ bool RepairDatFile(const char* path, const DatRepairOptions& options, DatFacts* 
     }
     facts->newPointer = plan.newPointer;
     facts->newChecksum = plan.newChecksum;
-    facts->sizeChange = static_cast<std::int64_t>(plan.keep + plan.tail.size()) -
-                        static_cast<std::int64_t>(plan.size);
+    facts->sizeChange = plan.sizeChange;
     AppendReport(kReportNewPointer, plan.newPointer, 0);
     AppendReport(kReportNewChecksum, plan.newChecksum, 0);
     facts->error = refused;

@@ -27,6 +27,10 @@ extern HANDLE g_hWorker;
 // exists.
 extern std::atomic<int> g_repairJobs;
 
+// Registers a class of that name with nothing but its procedure (once) and
+// creates a window of it that is never shown; null when it cannot be created.
+HWND CreateHiddenWindow(HINSTANCE instance, const char* className, WNDPROC procedure);
+
 // Registers the class "TW" and creates the hidden tray window; its creation
 // adds the icon and arms the timers from the settings. The icon goes with
 // the window, however that ends.

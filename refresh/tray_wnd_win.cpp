@@ -110,14 +110,19 @@ LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 
 } // namespace
 
+HWND CreateHiddenWindow(HINSTANCE instance, const char* className, WNDPROC procedure) {
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = className;
+    RegisterClassExA(&windowClass); // fails harmlessly when the class exists
+    return CreateWindowExA(0, className, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance,
+                           nullptr);
+}
+
 HWND CreateTrayWindow(HINSTANCE instance) {
-    WNDCLASSEXA trayClass = {};
-    trayClass.cbSize = sizeof trayClass;
-    trayClass.lpfnWndProc = TrayWndProc;
-    trayClass.hInstance = instance;
-    trayClass.lpszClassName = "TW";
-    RegisterClassExA(&trayClass); // fails harmlessly when the class exists
-    return CreateWindowExA(0, "TW", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+    return CreateHiddenWindow(instance, "TW", TrayWndProc);
 }
 
 void RunTray(HINSTANCE instance) {
